@@ -1,0 +1,88 @@
+#include "foundation/textutil.h"
+
+#include "platform/trace.h"
+
+#include <cstring>
+
+namespace {
+
+bool isSpace(unsigned char c) { return c == ' ' || (c >= 9 && c <= 13); }
+
+bool isPunct(unsigned char c)
+{
+    return c >= 33 && c <= 126 && !(c >= '0' && c <= '9') && !(c >= 'A' && c <= 'Z') &&
+           !(c >= 'a' && c <= 'z');
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return 0;
+}
+
+bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+} // namespace
+
+char* nextToken(char* text, char* out, size_t outSize, const char* delimiter)
+{
+    size_t room = outSize > 0 ? outSize - 1 : 0;
+    size_t n = 0;
+    bool cut = false;
+    char* result = nullptr;
+    if (text) {
+        unsigned char* p = reinterpret_cast<unsigned char*>(text);
+        while (isSpace(*p))
+            ++p;
+        for (;; ++p) {
+            unsigned char c = *p;
+            if (c == '\0')
+                break;
+            bool stop = isSpace(c) || (delimiter ? c == static_cast<unsigned char>(delimiter[0])
+                                                 : isPunct(c));
+            if (stop) {
+                result = reinterpret_cast<char*>(p + 1);
+                break;
+            }
+            if (n < room) {
+                out[n++] = static_cast<char>(c);
+            } else if (!cut) {
+                cut = true;
+                // Drop a UTF-8 character that would be split by the cut.
+                if (isContinuation(c)) {
+                    while (n > 0 && isContinuation(static_cast<unsigned char>(out[n - 1])))
+                        --n;
+                    if (n > 0 && static_cast<unsigned char>(out[n - 1]) >= 0xC0)
+                        --n;
+                }
+            }
+        }
+    }
+    if (outSize > 0)
+        out[n] = '\0';
+    if (cut)
+        trace("nextToken: token cut to %zu bytes\n", n);
+    return result;
+}
+
+int hexToBytes(const char* text, unsigned char* out, size_t outSize)
+{
+    size_t length = text ? std::strlen(text) : 0;
+    if (length % 2 != 0) {
+        trace("受信データの文字数が奇数です\n");
+        return 0;
+    }
+    size_t count = length / 2;
+    if (count > outSize) {
+        trace("受信データが大きすぎます:%zu bytes, room %zu\n", count, outSize);
+        return 0;
+    }
+    for (size_t k = 0; k < count; ++k)
+        out[k] = static_cast<unsigned char>(16 * hexValue(text[2 * k]) + hexValue(text[2 * k + 1]));
+    return static_cast<int>(count);
+}
