@@ -14,9 +14,9 @@ class QK_EVENTLOGLISTENER {
 public:
     // One log line, valid only during the call.
     virtual void notifyLogLine(const char* line) = 0;
-
-protected:
-    ~QK_EVENTLOGLISTENER() = default;
+    // Virtual so that implementers build cleanly with -Wnon-virtual-dtor; the
+    // log never deletes a listener.
+    virtual ~QK_EVENTLOGLISTENER() = default;
 };
 
 class QK_EVENTLOG {

@@ -49,7 +49,7 @@ char* nextToken(char* text, char* out, size_t outSize, const char* delimiter)
                 result = reinterpret_cast<char*>(p + 1);
                 break;
             }
-            if (n < room) {
+            if (!cut && n < room) {
                 out[n++] = static_cast<char>(c);
             } else if (!cut) {
                 cut = true;

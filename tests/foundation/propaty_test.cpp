@@ -1,0 +1,160 @@
+#include "foundation/propaty.h"
+
+#include "platform/ini.h"
+#include "testpropaty.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace {
+
+using Settings = InTempDirectory;
+
+TEST_F(Settings, BaseTakesTheWorkingDirectoryAndPublishesItself)
+{
+    {
+        TestPropaty p;
+        EXPECT_STREQ(p.iniFileName, "ZorvaneForTcp.ini");
+        EXPECT_EQ(std::filesystem::path(p.directory), std::filesystem::current_path());
+        EXPECT_EQ(p.iniPath, p.directory + "/ZorvaneForTcp.ini");
+        EXPECT_EQ(thePropaty, &p);
+    }
+    EXPECT_EQ(thePropaty, nullptr) << "no dangling pointer once the object is gone";
+}
+
+TEST_F(Settings, RootDirectoryGivesTwoSlashes)
+{
+    std::filesystem::current_path("/");
+    TestPropaty p;
+    EXPECT_EQ(p.directory, "/");
+    EXPECT_EQ(p.iniPath, "//ZorvaneForTcp.ini");
+}
+
+TEST_F(Settings, LocalPortByChannel)
+{
+    TestPropaty p;
+    p.ftpPort = 1021;
+    p.httpPort = 1080;
+    p.cvsPort = 3401;
+    p.genPort1 = 6900;
+    p.genPort2 = 10023;
+    const int expected[] = {1021, 1080, 3401, 6900, 10023};
+    for (int ch = 0; ch < 5; ++ch)
+        EXPECT_EQ(p.getLocalPort(ch), expected[ch]) << ch;
+    EXPECT_EQ(p.getLocalPort(5), -1);
+    EXPECT_EQ(p.getLocalPort(-1), -1);
+}
+
+TEST_F(Settings, DefaultsWithoutAFile)
+{
+    TestPropaty p;
+    p.load();
+    EXPECT_EQ(p.appMode, 0);
+    EXPECT_EQ(p.acceptMode, 0);
+    for (int ch = 0; ch < 5; ++ch) {
+        EXPECT_EQ(p.enabled[ch], 1);
+        EXPECT_EQ(p.forwardHost[ch], "127.0.0.1");
+    }
+    EXPECT_EQ(p.startHidden, 0);
+    EXPECT_EQ(p.soundMode, 1);
+    const int ports[] = {21, 80, 2401, 5900, 9023};
+    for (int ch = 0; ch < 5; ++ch) {
+        EXPECT_EQ(p.forwardPort[ch], ports[ch]);
+        EXPECT_EQ(p.getLocalPort(ch), ports[ch]);
+    }
+    EXPECT_EQ(p.autoConnect, 0);
+    EXPECT_EQ(p.autoConnectUser, "");
+    EXPECT_FALSE(std::filesystem::exists(p.iniPath)) << "load writes nothing";
+}
+
+TEST_F(Settings, SaveAfterDefaultsWritesAll26Keys)
+{
+    TestPropaty p;
+    p.load();
+    p.save();
+    EXPECT_EQ(readFile(p.iniPath),
+              "[SYSTEM]\nAPPMODE=0\nENABLEUSER=0\nENABLEPORT1=1\nENABLEPORT2=1\nENABLEPORT3=1\n"
+              "ENABLEPORT4=1\nENABLEPORT5=1\nOPENWINDOW=0\nSOUNDMODE=1\n"
+              "[SERVER]\nFOWERDHOST1=127.0.0.1\nFOWERDHOST2=127.0.0.1\nFOWERDHOST3=127.0.0.1\n"
+              "FOWERDHOST4=127.0.0.1\nFOWERDHOST5=127.0.0.1\nFOWERDPORT1=21\nFOWERDPORT2=80\n"
+              "FOWERDPORT3=2401\nFOWERDPORT4=5900\nFOWERDPORT5=9023\n"
+              "[CLIENT]\nFTPPORT=21\nHTTPPORT=80\nCVSPORT=2401\nGENPORT1=5900\nGENPORT2=9023\n"
+              "AUTOCONNECT=0\nAUTOCONNECTUSER=\n");
+}
+
+TEST_F(Settings, SaveAndLoadRoundTripEveryKey)
+{
+    TestPropaty a;
+    a.appMode = 1;
+    a.acceptMode = 1;
+    for (int ch = 0; ch < 5; ++ch) {
+        a.enabled[ch] = ch % 2;
+        a.forwardHost[ch] = "host" + std::to_string(ch) + ".example";
+        a.forwardPort[ch] = 10000 + ch;
+    }
+    a.forwardHost[3] = "サーバー.local";
+    a.startHidden = 1;
+    a.soundMode = 0;
+    a.ftpPort = 2121;
+    a.httpPort = 8080;
+    a.cvsPort = -1;
+    a.genPort1 = 65536;
+    a.genPort2 = 0;
+    a.autoConnect = 1;
+    a.autoConnectUser = "山田.taro";
+    a.save();
+    EXPECT_NE(readFile(a.iniPath).find("CVSPORT=-1\n"), std::string::npos)
+        << "a negative number keeps its minus sign";
+
+    TestPropaty b;
+    b.load();
+    EXPECT_EQ(b.appMode, a.appMode);
+    EXPECT_EQ(b.acceptMode, a.acceptMode);
+    for (int ch = 0; ch < 5; ++ch) {
+        EXPECT_EQ(b.enabled[ch], a.enabled[ch]) << ch;
+        EXPECT_EQ(b.forwardHost[ch], a.forwardHost[ch]) << ch;
+        EXPECT_EQ(b.forwardPort[ch], a.forwardPort[ch]) << ch;
+    }
+    EXPECT_EQ(b.startHidden, a.startHidden);
+    EXPECT_EQ(b.soundMode, a.soundMode);
+    EXPECT_EQ(b.ftpPort, a.ftpPort);
+    EXPECT_EQ(b.httpPort, a.httpPort);
+    EXPECT_EQ(b.cvsPort, a.cvsPort);
+    EXPECT_EQ(b.genPort1, a.genPort1) << "out of range passes unchanged";
+    EXPECT_EQ(b.genPort2, a.genPort2);
+    EXPECT_EQ(b.autoConnect, a.autoConnect);
+    EXPECT_EQ(b.autoConnectUser, a.autoConnectUser);
+}
+
+TEST_F(Settings, LongHostLoadsAsItsFirst260Bytes)
+{
+    std::string host(300, 'h');
+    for (size_t i = 0; i < host.size(); ++i)
+        host[i] = static_cast<char>('a' + i % 26);
+    writeFile("ZorvaneForTcp.ini", "[SERVER]\nFOWERDHOST2=" + host + "\n[SYSTEM]\nAPPMODE=2\n");
+    TestPropaty p;
+    p.load();
+    EXPECT_EQ(p.forwardHost[1], host.substr(0, 260));
+    EXPECT_EQ(p.forwardHost[0], "127.0.0.1");
+    EXPECT_EQ(p.appMode, 2);
+}
+
+TEST_F(Settings, SaveLeavesTheLogSectionAndOtherLinesAlone)
+{
+    writeFile("ZorvaneForTcp.ini",
+              "; my settings\n[LOG]\nINDEX=1\nCOUNT=1234\n\n[SYSTEM]\nAPPMODE=1\nEXTRA=keep\n");
+    TestPropaty p;
+    p.load();
+    EXPECT_EQ(p.appMode, 1);
+    p.save();
+    std::string text = readFile(p.iniPath);
+    EXPECT_EQ(text.rfind("; my settings\n[LOG]\nINDEX=1\nCOUNT=1234\n\n[SYSTEM]\nAPPMODE=1\n", 0), 0u)
+        << text;
+    EXPECT_NE(text.find("EXTRA=keep\n"), std::string::npos);
+    EXPECT_EQ(GetPrivateProfileIntA("LOG", "COUNT", 0, p.iniPath.c_str()), 1234u);
+}
+
+} // namespace
