@@ -1,5 +1,6 @@
 #include "foundation/propaty.h"
 
+#include "platform/fileapi.h"
 #include "platform/ini.h"
 #include "testpropaty.h"
 
@@ -8,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -31,6 +33,49 @@ TEST_F(Settings, RootDirectoryGivesTwoSlashes)
     TestPropaty p;
     EXPECT_EQ(p.directory, "/");
     EXPECT_EQ(p.iniPath, "//ZorvaneForTcp.ini");
+}
+
+TEST_F(Settings, DirectoryLongerThanMaxPathStillWorks)
+{
+    std::filesystem::path deep = std::filesystem::current_path();
+    for (int i = 0; i < 8; ++i)
+        deep /= std::string(50, static_cast<char>('a' + i));
+    std::filesystem::create_directories(deep);
+    std::filesystem::current_path(deep);
+    TestPropaty p;
+    EXPECT_GT(p.directory.size(), 400u);
+    EXPECT_EQ(std::filesystem::path(p.directory), deep);
+    p.load();
+    p.save();
+    EXPECT_TRUE(std::filesystem::exists(deep / "ZorvaneForTcp.ini"));
+}
+
+TEST_F(Settings, PlatformPathQueries)
+{
+    std::string cwd = std::filesystem::current_path().string();
+    char small[4] = {'k', 'e', 'e', 'p'};
+    EXPECT_EQ(GetCurrentDirectoryA(sizeof small, small), cwd.size() + 1) << "size needed";
+    EXPECT_EQ(std::string(small, 4), "keep") << "a short buffer is left alone";
+    std::vector<char> exact(cwd.size() + 1);
+    EXPECT_EQ(GetCurrentDirectoryA(static_cast<DWORD>(exact.size()), exact.data()), cwd.size());
+    EXPECT_EQ(std::string(exact.data()), cwd);
+
+    EXPECT_TRUE(SetCurrentDirectoryA("/"));
+    EXPECT_EQ(std::filesystem::current_path(), "/");
+    EXPECT_FALSE(SetCurrentDirectoryA(""));
+    EXPECT_FALSE(SetCurrentDirectoryA("/no/such/dir"));
+    EXPECT_EQ(std::filesystem::current_path(), "/");
+
+    char module[MAX_PATH];
+    setModuleFileName("/opt/zorvane/zorvanefortcp");
+    EXPECT_EQ(GetModuleFileNameA(nullptr, module, MAX_PATH), 26u);
+    EXPECT_STREQ(module, "/opt/zorvane/zorvanefortcp");
+    EXPECT_EQ(GetModuleFileNameA(nullptr, module, 5), 5u) << "cut";
+    EXPECT_STREQ(module, "/opt");
+    // A bare name (found on PATH) is no path: the running executable counts.
+    setModuleFileName("zorvanefortcp");
+    ASSERT_GT(GetModuleFileNameA(nullptr, module, MAX_PATH), 0u);
+    EXPECT_EQ(std::filesystem::path(module).filename(), "foundation_propaty_test");
 }
 
 TEST_F(Settings, LocalPortByChannel)
