@@ -1,0 +1,235 @@
+#include "skypelink/skypemodel.h"
+
+#include "foundation/textutil.h"
+#include "platform/trace.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr size_t kTokenSize = 1024;
+constexpr size_t kNameLength = USERENTRY_NAME_SIZE - 1;   // bytes of a stored name
+
+// Stores `name` the way the model keeps names: at most 49 bytes, NUL-filled;
+// a longer name is cut, and a UTF-8 character is never split by the cut.
+void storeName(char (&target)[USERENTRY_NAME_SIZE], const char* name)
+{
+    std::memset(target, 0, sizeof target);
+    size_t length = 0;
+    while (length <= kNameLength && name[length] != '\0')
+        ++length;
+    if (length > kNameLength) {
+        length = kNameLength;
+        while (length > 0 && (static_cast<unsigned char>(name[length]) & 0xC0) == 0x80)
+            --length;
+    }
+    std::memcpy(target, name, length);
+}
+
+// A stored name against a token: equal when the token, stored the same way,
+// gives the same name.
+bool sameName(const char* stored, const char* token)
+{
+    char cut[USERENTRY_NAME_SIZE];
+    storeName(cut, token);
+    return std::strncmp(stored, cut, USERENTRY_NAME_SIZE) == 0;
+}
+
+bool startsWith(const char* text, const char* prefix)
+{
+    return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+// The Skype texts are only read; the token routine takes a writable pointer.
+char* readOnly(const char* text)
+{
+    return const_cast<char*>(text);
+}
+
+} // namespace
+
+QK_SKYPEMODEL* QK_SKYPEMODEL::instance = nullptr;
+
+QK_SKYPEMODEL* QK_SKYPEMODEL::getInstance()
+{
+    if (instance == nullptr) {
+        instance = new QK_SKYPEMODEL();
+        instance->initModel();
+    }
+    return instance;
+}
+
+QK_SKYPEMODEL::QK_SKYPEMODEL()
+    : tag{}, linkStatus(LINK_NOT_ATTACHED), onlineStatus(CONTACT_OFFLINE), currentUser{},
+      selectedIndex(0)
+{
+    std::memcpy(tag, "QK_SKYPEMODEL", sizeof "QK_SKYPEMODEL");
+}
+
+QK_SKYPEMODEL::~QK_SKYPEMODEL()
+{
+    userList.clear();
+    listeners.clear();
+    if (instance == this)
+        instance = nullptr;
+}
+
+void QK_SKYPEMODEL::setStartingValues()
+{
+    linkStatus = LINK_NOT_ATTACHED;
+    onlineStatus = CONTACT_OFFLINE;
+    std::memset(currentUser, 0, sizeof currentUser);
+    selectedIndex = 0;
+    userList.clear();
+}
+
+void QK_SKYPEMODEL::initModel()
+{
+    setStartingValues();
+    QK_SKYPECOM::getInstance()->addUser(this);
+}
+
+void QK_SKYPEMODEL::resetModel()
+{
+    setStartingValues();
+    notifyListeners();
+}
+
+void QK_SKYPEMODEL::notifyListeners()
+{
+    for (size_t i = 0; i < listeners.size(); ++i)
+        listeners[i]->notifyModelChange();
+}
+
+void QK_SKYPEMODEL::addListener(MODELLISTENER* listener)
+{
+    listeners.push_back(listener);
+}
+
+void QK_SKYPEMODEL::appendUser(const char* name)
+{
+    UserEntry entry{};
+    storeName(entry.name, name);
+    entry.status = CONTACT_OFFLINE;
+    userList.push_back(entry);
+}
+
+void QK_SKYPEMODEL::notifyConnectStatsuChange(int status)
+{
+    linkStatus = status;
+    if (status == LINK_ATTACHED)
+        QK_SKYPECOM::getInstance()->sendCommand("SEARCH FRIENDS");
+}
+
+void QK_SKYPEMODEL::notifyCurrentUser(const char* text)
+{
+    char token[kTokenSize];
+    nextToken(readOnly(text), token, sizeof token, nullptr);
+    storeName(currentUser, token);
+    trace("QK_SKYPEMODEL::notifyCurrentUser(%s)\n", text);
+}
+
+void QK_SKYPEMODEL::notifyCurrentUserOnlineStatus(const char* text)
+{
+    char token[kTokenSize];
+    nextToken(readOnly(text), token, sizeof token, nullptr);
+    bool offline = startsWith(token, "OFFLINE") || startsWith(token, "UNKNOWN") ||
+                   startsWith(token, "LOGEDOUT");
+    onlineStatus = offline ? CONTACT_OFFLINE : CONTACT_ONLINE;
+    trace("QK_SKYPEMODEL::notifyCurrentUserOnlineStatus(%s)\n", text);
+}
+
+void QK_SKYPEMODEL::notifyUsers(const char* text)
+{
+    userList.clear();
+    char token[kTokenSize];
+    char* rest = readOnly(text);
+    do {
+        rest = nextToken(rest, token, sizeof token, ",");
+        appendUser(token);
+    } while (rest != nullptr);
+    selectedIndex = 0;
+    notifyListeners();
+    queryOnlineStatus();
+}
+
+void QK_SKYPEMODEL::queryOnlineStatus()
+{
+    // A failed send empties the list (the link reports 0, the hub resets the
+    // model) while this loop runs: the length is read before every command.
+    for (size_t i = 0; i < userList.size(); ++i) {
+        char command[kTokenSize];
+        std::snprintf(command, sizeof command, "GET USER %s ONLINESTATUS", userList[i].name);
+        QK_SKYPECOM::getInstance()->sendCommand(command);
+    }
+    QK_SKYPECOM::getInstance()->sendCommand("GET CURRENTUSERHANDLE");
+}
+
+void QK_SKYPEMODEL::notifyUser(const char* text)
+{
+    char name[kTokenSize];
+    char property[kTokenSize];
+    char value[kTokenSize];
+    char* rest = nextToken(readOnly(text), name, sizeof name, " ");
+    if (rest == nullptr)
+        return;
+    rest = nextToken(rest, property, sizeof property, nullptr);
+    if (rest == nullptr)
+        return;
+    nextToken(rest, value, sizeof value, nullptr);
+
+    if (startsWith(property, "ONLINESTATUS")) {
+        ContactStatus status =
+            startsWith(value, "OFFLINE") || startsWith(value, "UNKNOWN") ? CONTACT_OFFLINE : CONTACT_ONLINE;
+        if (sameName(currentUser, name))
+            return;   // the own account is not a contact
+        for (UserEntry& entry : userList) {
+            if (sameName(entry.name, name)) {
+                entry.status = status;
+                break;
+            }
+        }
+    } else if (startsWith(property, "BUDDYSTATUS")) {
+        if (value[0] == '3' && containsUser(name) == 0)
+            appendUser(name);
+    }
+}
+
+void QK_SKYPEMODEL::setConnectable(int channel, char* list)
+{
+    if (channel < 0 || channel >= USERENTRY_CHANNELS) {
+        trace("QK_SKYPEMODEL::setConnectable() channel %d out of range\n", channel);
+        return;
+    }
+    for (UserEntry& entry : userList)
+        entry.connectable[channel] = 0;
+    char token[kTokenSize];
+    char* rest = list;
+    while (rest != nullptr) {
+        rest = nextToken(rest, token, sizeof token, " ");
+        for (UserEntry& entry : userList) {
+            if (sameName(entry.name, token))
+                entry.connectable[channel] = 1;
+        }
+    }
+    notifyListeners();
+}
+
+void QK_SKYPEMODEL::selectUser(const char* name)
+{
+    for (size_t i = 0; i < userList.size(); ++i) {
+        if (std::strcmp(name, userList[i].name) == 0)
+            selectedIndex = static_cast<int32_t>(i);
+    }
+    notifyListeners();
+}
+
+int QK_SKYPEMODEL::containsUser(const char* name)
+{
+    for (const UserEntry& entry : userList) {
+        if (sameName(entry.name, name))
+            return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,132 @@
+#include "fakeskype.h"
+
+#include "skypelink/skypemodel.h"
+
+#include <cstring>
+#include <ostream>
+
+namespace {
+
+constexpr const char* kFakeClass = "FAKESKYPEAPI";
+
+bool registerFakeClass(WNDPROC procedure)
+{
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = procedure;
+    windowClass.lpszClassName = kFakeClass;
+    return RegisterClassA(&windowClass) != 0;
+}
+
+} // namespace
+
+FakeSkype::FakeSkype()
+    : discoverMessage(RegisterWindowMessageA("SkypeControlAPIDiscover")),
+      attachMessage(RegisterWindowMessageA("SkypeControlAPIAttach"))
+{
+    static const bool classRegistered = registerFakeClass(&FakeSkype::procedure);
+    (void)classRegistered;
+    window = CreateWindowExA(0, kFakeClass, nullptr, 0, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                             CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+FakeSkype::~FakeSkype()
+{
+    if (IsWindow(window))
+        DestroyWindow(window);
+}
+
+LRESULT FakeSkype::procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* self = reinterpret_cast<FakeSkype*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (self == nullptr)
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    return self->handle(message, wParam, lParam);
+}
+
+LRESULT FakeSkype::handle(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message >= 0xC000)
+        registered.push_back(message);
+    if (message == discoverMessage) {
+        discovers.push_back(reinterpret_cast<HWND>(wParam));
+        return 0;
+    }
+    if (message == WM_COPYDATA) {
+        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        const char* bytes = static_cast<const char*>(data->lpData);
+        std::string text(bytes, data->cbData);
+        if (!text.empty() && text.back() == '\0')
+            text.pop_back();
+        commandSenders.push_back(reinterpret_cast<HWND>(wParam));
+        bool refused = refuse && refuse(text);
+        if (failNext > 0 || refused) {
+            if (!refused)
+                --failNext;
+            failedCommands.push_back(text);
+            return 0;
+        }
+        commands.push_back(text);
+        return 1;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+LRESULT FakeSkype::attach(HWND linkWindow, int code)
+{
+    return SendMessageA(linkWindow, attachMessage, reinterpret_cast<WPARAM>(window), code);
+}
+
+LRESULT FakeSkype::notify(HWND linkWindow, const std::string& text)
+{
+    return notifyBytes(linkWindow, text.c_str(), static_cast<DWORD>(text.size() + 1));
+}
+
+LRESULT FakeSkype::notifyBytes(HWND linkWindow, const char* bytes, DWORD length)
+{
+    COPYDATASTRUCT data;
+    data.dwData = 0;
+    data.cbData = length;
+    data.lpData = const_cast<char*>(bytes);
+    return SendMessageA(linkWindow, WM_COPYDATA, reinterpret_cast<WPARAM>(window),
+                        reinterpret_cast<LPARAM>(&data));
+}
+
+std::ostream& operator<<(std::ostream& out, const Call& call)
+{
+    return out << "{" << call.who << " " << call.slot << " \"" << call.text << "\"}";
+}
+
+void RecordingUser::notifyConnectStatsuChange(int status)
+{
+    statuses.push_back(status);
+    calls.push_back({who, "status", std::to_string(status)});
+    if (resetsModelOnLoss && status == 0 && QK_SKYPEMODEL::instance != nullptr)
+        QK_SKYPEMODEL::instance->resetModel();
+}
+
+void RecordingUser::notifyCurrentUser(const char* text) { calls.push_back({who, "currentUser", text}); }
+
+void RecordingUser::notifyCurrentUserOnlineStatus(const char* text)
+{
+    calls.push_back({who, "userStatus", text});
+}
+
+void RecordingUser::notifyUsers(const char* text) { calls.push_back({who, "users", text}); }
+
+void RecordingUser::notifyUser(const char* text) { calls.push_back({who, "user", text}); }
+
+void RecordingUser::notifyA2Adata(const char* text) { calls.push_back({who, "a2a", text}); }
+
+std::vector<ShownMessageBox>& shownMessageBoxes()
+{
+    static std::vector<ShownMessageBox> boxes;
+    return boxes;
+}
+
+bool pumpUntil(const std::function<bool()>& done, int ms)
+{
+    if (done())
+        return true;
+    return PumpMessages(ms, done);
+}
