@@ -32,6 +32,22 @@ struct COPYDATASTRUCT {
 };
 using PCOPYDATASTRUCT = COPYDATASTRUCT*;
 
+// lParam of WM_NCCREATE and WM_CREATE (valid during the call).
+struct CREATESTRUCTA {
+    void* lpCreateParams;
+    HINSTANCE hInstance;
+    void* hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    const char* lpszName;
+    const char* lpszClass;
+    DWORD dwExStyle;
+};
+
 struct WNDCLASSA {
     UINT style;
     WNDPROC lpfnWndProc;
@@ -55,6 +71,7 @@ constexpr UINT WM_QUERYENDSESSION = 0x0011;
 constexpr UINT WM_ENDSESSION = 0x0016;
 constexpr UINT WM_COPYDATA = 0x004A;
 constexpr UINT WM_NCCREATE = 0x0081;
+constexpr UINT WM_NCDESTROY = 0x0082;
 constexpr UINT WM_SYSCOMMAND = 0x0112;
 constexpr UINT WM_TIMER = 0x0113;
 constexpr UINT WM_LBUTTONDOWN = 0x0201;
@@ -95,7 +112,24 @@ constexpr int IDCANCEL = 2;
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
 
-// Ids 0xC000..0xFFFF; the same name gives the same id in every process.
+// The calling thread's last error (Windows numbers).
+DWORD GetLastError();
+void SetLastError(DWORD error);
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+constexpr DWORD ERROR_MESSAGE_SYNC_ONLY = 1159;
+constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+constexpr DWORD ERROR_CANNOT_FIND_WND_CLASS = 1407;
+constexpr DWORD ERROR_CLASS_ALREADY_EXISTS = 1410;
+constexpr DWORD ERROR_INVALID_INDEX = 1413;
+constexpr DWORD ERROR_TIMEOUT = 1460;
+constexpr DWORD ERROR_INVALID_THREAD_ID = 1444; // called off the user-interface thread
+
+// Ids 0xC000..0xFFFF; the same name (case-insensitive) gives the same id in
+// every process: the id is a hash of the name. 0 for an empty name, and for a
+// name whose id another name already holds in this process (traced).
 UINT RegisterWindowMessageA(const char* name);
 
 // Window classes are per process; registering a class name twice fails (0).
@@ -115,8 +149,18 @@ inline LONG GetWindowLongA(HWND window, int index)
     return static_cast<LONG>(GetWindowLongPtrA(window, index));
 }
 
+// A failed send gives 0 with the last error ERROR_INVALID_WINDOW_HANDLE (no
+// such window or process) or ERROR_TIMEOUT (the receiver lives but did not
+// answer within the send time-out). HWND_BROADCAST: every top-level window,
+// one after another; the result is 1.
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// WM_COPYDATA cannot be posted (FALSE, ERROR_MESSAGE_SYNC_ONLY). From a thread
+// other than the user-interface thread a post to another process leaves when
+// that thread next runs its loop.
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// How long a send to another process waits for a receiver that lives but does
+// not answer (default 30,000 ms). A receiver that is gone answers 0 at once.
+void setSendMessageTimeout(DWORD ms);
 
 // With a window: WM_TIMER with wParam = id to its procedure (or the timer
 // procedure when given); setting an existing id again restarts it.
