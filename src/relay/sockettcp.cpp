@@ -1,0 +1,644 @@
+#include "relay/sockettcp.h"
+
+#include "platform/trace.h"
+#include "relay/a2apacket.h"
+
+#include <chrono>
+#include <cstring>
+
+int32_t socketLayerReady = 0;
+int32_t localOnly = 1;
+const char* const addressProbeTarget = "8.8.8.8";
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kSendWaitLimit = 20; // the 20th would-block answer ends a send
+constexpr auto kSendWait = 100ms;
+constexpr auto kRelayPause = 20ms;
+constexpr auto kReplyPoll = 50ms;
+constexpr auto kStartPoll = 5ms;
+constexpr int kStartPolls = 200;
+constexpr auto kStopWait = 2000ms;
+constexpr auto kAcceptRetryPause = 200ms;
+constexpr auto kForwardDelay = 10ms;
+// The most payload a queue slot can hold behind the header.
+constexpr uint32_t kSlotPayload = QUE_ENTRY_SIZE - A2A_HEADER_SIZE;
+
+void sleepFor(std::chrono::milliseconds d) { std::this_thread::sleep_for(d); }
+
+void clearAddress(sockaddr_in* a) { std::memset(a, 0, sizeof *a); }
+
+} // namespace
+
+uint32_t getLocalAddress()
+{
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    if (s == INVALID_SOCKET)
+        return 0;
+    sockaddr_in target;
+    clearAddress(&target);
+    target.sin_family = AF_INET;
+    target.sin_port = htons(0);
+    target.sin_addr.s_addr = inet_addr(addressProbeTarget);
+    if (connect(s, reinterpret_cast<sockaddr*>(&target), sizeof target) == SOCKET_ERROR) {
+        closesocket(s);
+        return 0;
+    }
+    sockaddr_in local;
+    int len = sizeof local;
+    if (getsockname(s, reinterpret_cast<sockaddr*>(&local), &len) == SOCKET_ERROR) {
+        closesocket(s);
+        return 0;
+    }
+    closesocket(s);
+    return local.sin_addr.s_addr;
+}
+
+QK_SOCKETTCP::QK_SOCKETTCP()
+    : recvLen(0), sendLen(0), listenSock(INVALID_SOCKET), sock(INVALID_SOCKET), isMainLink(1),
+      role(SOCKET_ROLE_NONE), port(0), boundPort(0), stopFlag(0), replyState(REPLY_WAITING),
+      running(0), state(SOCKET_STATE_IDLE), targetError(0)
+{
+    std::memcpy(tag, "QK_SOCKETTCP", sizeof tag);
+    std::memset(recvBuf, 0, sizeof recvBuf);
+    std::memset(packetBuf, 0, sizeof packetBuf);
+    clearAddress(&serverAddr);
+    clearAddress(&clientAddr);
+    clearAddress(&targetAddr);
+}
+
+QK_SOCKETTCP::~QK_SOCKETTCP() { teardown(); }
+
+void QK_SOCKETTCP::initSocket()
+{
+    if (socketLayerReady == 0) {
+        WSADATA data;
+        if (WSAStartup(MAKEWORD(2, 0), &data) == 0)
+            socketLayerReady = 1;
+        else
+            trace("WINSOCKの初期化エラー\n");
+    }
+    std::memset(recvBuf, 0, sizeof recvBuf);
+    std::memset(packetBuf, 0, sizeof packetBuf);
+    recvLen = 0;
+    sendLen = 0;
+    clearAddress(&serverAddr);
+    clearAddress(&clientAddr);
+    clearAddress(&targetAddr);
+    role = SOCKET_ROLE_NONE;
+    port = 0;
+    boundPort = 0;
+    stopFlag = 0;
+    replyState = REPLY_WAITING;
+    running = 0;
+    state = SOCKET_STATE_IDLE;
+    listenSock = INVALID_SOCKET;
+    sock = INVALID_SOCKET;
+    isMainLink = 1;
+    fromPeer = std::make_unique<QK_QUE>();
+    toPeer = std::make_unique<QK_QUE>();
+}
+
+bool QK_SOCKETTCP::holdsSomething() const
+{
+    return hThread.joinable() || listenSock.load() != INVALID_SOCKET ||
+           sock.load() != INVALID_SOCKET;
+}
+
+void QK_SOCKETTCP::closeConnection()
+{
+    SOCKET s = sock.exchange(INVALID_SOCKET);
+    if (s != INVALID_SOCKET) {
+        shutdown(s, SD_BOTH);
+        closesocket(s);
+    }
+}
+
+void QK_SOCKETTCP::closeListener()
+{
+    SOCKET s = listenSock.exchange(INVALID_SOCKET);
+    if (s != INVALID_SOCKET)
+        closesocket(s);
+}
+
+int QK_SOCKETTCP::createServer(int portNumber)
+{
+    if (holdsSomething())
+        stopThread();
+    port = portNumber;
+    boundPort = portNumber;
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET) {
+        trace("socket Error: %d\n", WSAGetLastError());
+        return 0;
+    }
+    listenSock = s;
+    clearAddress(&serverAddr);
+    serverAddr.sin_family = AF_INET;
+    serverAddr.sin_port = htons(static_cast<u_short>(portNumber));
+    serverAddr.sin_addr.s_addr = localOnly == 1 ? inet_addr("127.0.0.1") : htonl(INADDR_ANY);
+    int one = 1;
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
+    if (bind(s, reinterpret_cast<sockaddr*>(&serverAddr), sizeof serverAddr) == SOCKET_ERROR) {
+        trace("bind Error: %d\n", WSAGetLastError());
+        return 0;
+    }
+    if (listen(s, 1) == SOCKET_ERROR) {
+        trace("listen Error: %d\n", WSAGetLastError());
+        return 0;
+    }
+    trace("サーバソケットを作成しました. port:%d\n", portNumber);
+    role = SOCKET_ROLE_SERVER;
+    state = SOCKET_STATE_IDLE;
+    return 1;
+}
+
+int QK_SOCKETTCP::createServerAnyPort(int portNumber)
+{
+    if (holdsSomething())
+        stopThread();
+    port = portNumber;
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s == INVALID_SOCKET) {
+        trace("socket Error: %d\n", WSAGetLastError());
+        return 0;
+    }
+    listenSock = s;
+    clearAddress(&serverAddr);
+    serverAddr.sin_family = AF_INET;
+    serverAddr.sin_port = htons(0);
+    serverAddr.sin_addr.s_addr = htonl(INADDR_ANY);
+    int one = 1;
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
+    if (bind(s, reinterpret_cast<sockaddr*>(&serverAddr), sizeof serverAddr) == SOCKET_ERROR) {
+        trace("bind Error: %d\n", WSAGetLastError());
+        return 0;
+    }
+    if (listen(s, 1) == SOCKET_ERROR) {
+        trace("listen Error: %d\n", WSAGetLastError());
+        return 0;
+    }
+    sockaddr_in bound;
+    int len = sizeof bound;
+    if (getsockname(s, reinterpret_cast<sockaddr*>(&bound), &len) == SOCKET_ERROR) {
+        // The listener stands all the same; no port to announce.
+        trace("getsockname failed.:%d\n", WSAGetLastError());
+        boundPort = 0;
+    } else {
+        boundPort = ntohs(bound.sin_port);
+    }
+    role = SOCKET_ROLE_SERVER;
+    state = SOCKET_STATE_IDLE;
+    fromPeer->reset();
+    toPeer->reset();
+    return 1;
+}
+
+int QK_SOCKETTCP::acceptClient()
+{
+    state = SOCKET_STATE_ACCEPTING;
+    sockaddr_in peer;
+    int len = sizeof peer;
+    SOCKET s = accept(listenSock.load(), reinterpret_cast<sockaddr*>(&peer), &len);
+    if (s == INVALID_SOCKET) {
+        trace("accept Error: %d\n", WSAGetLastError());
+        state = SOCKET_STATE_IDLE;
+        return 0;
+    }
+    clientAddr = peer;
+    sock = s;
+    trace("accepted connection from %s, port=%d\n", inet_ntoa(peer.sin_addr),
+          ntohs(peer.sin_port));
+    state = SOCKET_STATE_CONNECTED;
+    return 1;
+}
+
+void QK_SOCKETTCP::prepareClient(int portNumber, const char* host)
+{
+    if (holdsSomething())
+        stopThread();
+    port = portNumber;
+    sock = socket(AF_INET, SOCK_STREAM, 0);
+    clearAddress(&targetAddr);
+    targetAddr.sin_family = AF_INET;
+    targetAddr.sin_port = htons(static_cast<u_short>(portNumber));
+    targetError = 0;
+    uint32_t address = host ? inet_addr(host) : INADDR_NONE;
+    if (address == INADDR_NONE) {
+        hostent* h = host ? gethostbyname(host) : nullptr;
+        if (h != nullptr && h->h_addr_list[0] != nullptr) {
+            std::memcpy(&address, h->h_addr_list[0], sizeof address);
+        } else {
+            // No usable address: the connect that follows fails with the
+            // lookup's error.
+            targetError = host ? WSAGetLastError() : WSAHOST_NOT_FOUND;
+            if (targetError == 0)
+                targetError = WSAHOST_NOT_FOUND;
+            targetAddr.sin_family = 0;
+            return;
+        }
+    }
+    targetAddr.sin_addr.s_addr = address;
+    trace("クライアントソケットを作成しました. port:%d\n", portNumber);
+    role = SOCKET_ROLE_CLIENT;
+    state = SOCKET_STATE_IDLE;
+    fromPeer->reset();
+    toPeer->reset();
+}
+
+int QK_SOCKETTCP::connectClient()
+{
+    SOCKET s = sock.load();
+    bool unresolved = targetAddr.sin_family != AF_INET;
+    if (unresolved ||
+        connect(s, reinterpret_cast<sockaddr*>(&targetAddr), sizeof targetAddr) == SOCKET_ERROR) {
+        int error = unresolved ? targetError : WSAGetLastError();
+        if (!unresolved && s == INVALID_SOCKET)
+            error = WSAENOTSOCK;
+        trace("connect Error : %d\n", error);
+        closeConnection();
+        WSASetLastError(error); // the caller reports this one
+        return 0;
+    }
+    trace("connctしました. port:%d\n", port);
+    state = SOCKET_STATE_CONNECTED;
+    return 1;
+}
+
+int QK_SOCKETTCP::sendTcpData()
+{
+    if (sendLen <= 0)
+        return 1;
+    int sent = 0;
+    int waits = 0;
+    while (sent < sendLen) {
+        int n = send(sock.load(), reinterpret_cast<const char*>(packetBuf) + sent, sendLen - sent, 0);
+        if (n != SOCKET_ERROR) {
+            sent += n;
+            continue;
+        }
+        int error = WSAGetLastError();
+        if (error == WSAEWOULDBLOCK) {
+            if (++waits >= kSendWaitLimit) {
+                trace("Thread:send Error Send WaitCount OVER : %d\n", error);
+                return 0;
+            }
+            sleepFor(kSendWait);
+            continue;
+        }
+        trace("Thread:send Error : %d\n", error);
+        return 0;
+    }
+    return 1;
+}
+
+int QK_SOCKETTCP::recvTcpData()
+{
+    int n = recv(sock.load(), reinterpret_cast<char*>(recvBuf), recvLen, 0);
+    if (n > 0) {
+        recvLen = n;
+        return 1;
+    }
+    int error = n == SOCKET_ERROR ? WSAGetLastError() : 0;
+    if (n == SOCKET_ERROR && error == WSAEWOULDBLOCK) {
+        recvLen = -1;
+        return 1;
+    }
+    trace("Thread:recv Error : 0x%x,n=%d\n", static_cast<unsigned>(error), n);
+    recvLen = 0;
+    return 0;
+}
+
+void QK_SOCKETTCP::startWith(int (*entry)(QK_SOCKETTCP*), const char* failText,
+                             const char* madeText)
+{
+    if (hThread.joinable()) {
+        bool ended;
+        {
+            std::lock_guard<std::mutex> lock(threadMutex);
+            ended = threadDone;
+        }
+        if (!ended) {
+            // Never two threads at once; the caller ends the running one first.
+            trace("%s", failText);
+            return;
+        }
+        hThread.join();
+    }
+    stopFlag = 0;
+    {
+        std::lock_guard<std::mutex> lock(threadMutex);
+        threadDone = false;
+    }
+    try {
+        hThread = std::thread(entry, this);
+    } catch (const std::system_error&) {
+        std::lock_guard<std::mutex> lock(threadMutex);
+        threadDone = true;
+        trace("%s", failText);
+        return;
+    }
+    trace("%s", madeText);
+    for (int i = 0; i < kStartPolls; ++i) {
+        if (running == 1)
+            return;
+        sleepFor(kStartPoll);
+    }
+}
+
+void QK_SOCKETTCP::startThread()
+{
+    startWith(&QK_SOCKETTCP::threadProc, "スレッド作成失敗\n", "スレッドを作成しました\n");
+}
+
+void QK_SOCKETTCP::executeSocketOnConnect()
+{
+    trace("executeSocketOnConnect() start\n");
+    startWith(&QK_SOCKETTCP::forwardThreadProc, "Forwardスレッド作成失敗\n",
+              "Forward スレッドを作成しました\n");
+}
+
+void QK_SOCKETTCP::threadEnded()
+{
+    std::lock_guard<std::mutex> lock(threadMutex);
+    threadDone = true;
+    threadCv.notify_all();
+}
+
+void QK_SOCKETTCP::waitForThread()
+{
+    std::unique_lock<std::mutex> lock(threadMutex);
+    if (!threadCv.wait_for(lock, kStopWait, [this] { return threadDone; })) {
+        // Freeing the object now would pull it from under the thread.
+        trace("スレッド終了待ち: %d ms を過ぎても終わらないため待ち続けます port=%d\n",
+              static_cast<int>(kStopWait.count()), port);
+        threadCv.wait(lock, [this] { return threadDone; });
+    }
+}
+
+void QK_SOCKETTCP::stopThread()
+{
+    stopFlag = 1;
+    closeListener();
+    closeConnection();
+    trace("スレッド終了を指示\n");
+    if (hThread.joinable()) {
+        waitForThread();
+        hThread.join();
+    }
+    state = SOCKET_STATE_IDLE;
+    trace("スレッド終了を検知しました\n");
+}
+
+void QK_SOCKETTCP::teardown()
+{
+    // Also a thread that cleared running but has not returned yet.
+    if (hThread.joinable() || running == 1)
+        stopThread();
+    closeListener();
+    closeConnection();
+    fromPeer.reset();
+    toPeer.reset();
+}
+
+void QK_SOCKETTCP::setNonBlocking()
+{
+    u_long on = 1;
+    ioctlsocket(sock.load(), FIONBIO, &on);
+}
+
+void QK_SOCKETTCP::queueControl(uint16_t code)
+{
+    A2aPacketHeader h = makeA2aHeader();
+    h.port = static_cast<uint16_t>(port);
+    h.kind = isMainLink ? KIND_CONTROL : KIND_DLINK_CONTROL;
+    h.code = code;
+    writeA2aHeader(packetBuf, h);
+    toPeer->enqEntry(A2A_HEADER_SIZE, packetBuf);
+}
+
+void QK_SOCKETTCP::queueConnectRequest() { queueControl(CONNECT_REQUEST); }
+
+void QK_SOCKETTCP::queueDisconnectRequest() { queueControl(DISCONNECT_REQUEST); }
+
+void QK_SOCKETTCP::queueConnectReply(int replyPort, int reply, int error)
+{
+    unsigned char buffer[A2A_HEADER_SIZE];
+    A2aPacketHeader h = makeA2aHeader();
+    h.port = static_cast<uint16_t>(replyPort);
+    h.kind = KIND_CONTROL;
+    h.code = CONNECT_REPLY;
+    h.repCode = static_cast<uint16_t>(reply);
+    h.errorCode = static_cast<uint16_t>(error);
+    writeA2aHeader(buffer, h);
+    toPeer->enqEntry(A2A_HEADER_SIZE, buffer);
+}
+
+QK_SOCKETTCP::RelayEnd QK_SOCKETTCP::relayPass(bool reportFull)
+{
+    // 1. From the TCP connection, while toPeer has room.
+    if (toPeer->count.load() < QUE_SLOT_COUNT) {
+        recvLen = SOCKETTCP_RECV_CHUNK;
+        if (!recvTcpData())
+            return RelayEnd::Receive;
+        if (recvLen > 0) {
+            A2aPacketHeader h = makeA2aHeader();
+            h.payloadSize = static_cast<uint16_t>(recvLen);
+            h.port = static_cast<uint16_t>(port);
+            h.kind = isMainLink ? KIND_DATA : KIND_DLINK_DATA;
+            writeA2aHeader(packetBuf, h);
+            std::memcpy(packetBuf + A2A_HEADER_SIZE, recvBuf, static_cast<size_t>(recvLen));
+            toPeer->enqEntry(A2A_HEADER_SIZE + static_cast<uint32_t>(recvLen), packetBuf);
+        }
+    } else if (reportFull) {
+        trace("PORT%d A2ASEND QUE FULL\n", port);
+    }
+
+    // 2. One packet from the peer.
+    if (fromPeer->deqEntry(recvBuf) == 1) {
+        A2aPacketHeader h = readA2aHeader(recvBuf);
+        if (h.kind == KIND_DATA || h.kind == KIND_DLINK_DATA) {
+            uint32_t size = h.payloadSize;
+            if (size > kSlotPayload) {
+                // Cannot come from a slot; the header is damaged.
+                trace("PORT%d payloadSize=%u exceeds the queue slot: packet dropped\n", port,
+                      static_cast<unsigned>(size));
+            } else {
+                sendLen = static_cast<int32_t>(size);
+                std::memcpy(packetBuf, recvBuf + A2A_HEADER_SIZE, size);
+                if (!sendTcpData())
+                    return RelayEnd::Send;
+            }
+        } else if ((h.kind == KIND_CONTROL || h.kind == KIND_DLINK_CONTROL) &&
+                   h.code == DISCONNECT_REQUEST) {
+            return RelayEnd::Peer;
+        }
+    }
+
+    // 3. Pause.
+    sleepFor(kRelayPause);
+    if (stopFlag == 1)
+        return RelayEnd::Stop;
+    return RelayEnd::None;
+}
+
+QK_SOCKETTCP::RelayEnd QK_SOCKETTCP::relayUntilEnd(bool reportFull)
+{
+    for (;;) {
+        RelayEnd end = relayPass(reportFull);
+        if (end != RelayEnd::None)
+            return end;
+    }
+}
+
+int QK_SOCKETTCP::threadProc(QK_SOCKETTCP* self)
+{
+    trace("スレッド開始 port=%d\n", self->port);
+    if (self->role == SOCKET_ROLE_CLIENT)
+        self->executeClient();
+    else if (self->role == SOCKET_ROLE_SERVER)
+        self->executeServer();
+    else
+        trace("スレッド起動失敗：サーバ・クライアント種別が設定されていません\n");
+    trace("スレッド終了 port=%d\n", self->port);
+    self->threadEnded();
+    return 0;
+}
+
+int QK_SOCKETTCP::forwardThreadProc(QK_SOCKETTCP* self)
+{
+    trace("スレッド開始 port=%d\n", self->port);
+    if (self->role == SOCKET_ROLE_CLIENT)
+        self->executeClientOnConnect();
+    else
+        trace("スレッド起動失敗：サーバ・クライアント合致しません\n");
+    trace("Forward スレッド終了 port=%d\n", self->port);
+    self->threadEnded();
+    return 0;
+}
+
+void QK_SOCKETTCP::executeServer()
+{
+    trace("executeServer Start:port:%d\n", port);
+    running = 1;
+    for (;;) {
+        if (stopFlag == 1)
+            break;
+        if (!acceptClient()) {
+            if (stopFlag == 1)
+                break;
+            if (!isMainLink)
+                break;
+            state = SOCKET_STATE_IDLE;
+            queueDisconnectRequest();
+            sleepFor(kAcceptRetryPause); // an accept that keeps failing at once
+            continue;
+        }
+        trace("Thread:accept exec　OK:port:%d\n", port);
+        replyState = REPLY_WAITING;
+        queueConnectRequest();
+        fromPeer->reset();
+
+        int reply = REPLY_WAITING;
+        bool stopped = false;
+        for (;;) {
+            if (stopFlag == 1) {
+                stopped = true;
+                break;
+            }
+            reply = replyState;
+            if (reply == REPLY_CONNECT_OK) {
+                trace("Thread:CONNECT_OK detect:port:%d\n", port);
+                break;
+            }
+            if (reply == REPLY_CONNECT_NG) {
+                trace("Thread:CONNECT_NG detect:port:%d\n", port);
+                break;
+            }
+            trace("WaitConnectPeer");
+            sleepFor(kReplyPoll);
+        }
+        if (stopped) {
+            closeConnection();
+            break;
+        }
+        if (reply == REPLY_CONNECT_NG) {
+            closeConnection();
+            continue;
+        }
+
+        setNonBlocking();
+        trace("thread:Server port=%d start tcp rcv-send\n", port);
+        if (stopFlag == 1)
+            break;
+        RelayEnd end = relayUntilEnd(true);
+        if (end == RelayEnd::Stop)
+            break;
+        if (end == RelayEnd::Receive)
+            trace("Thread:Recv Fatal Error exit thread port=%d\n", port);
+        else if (end == RelayEnd::Send)
+            trace("Thread:Send Error! port=%d, len=%d\n", port, sendLen);
+        if (!isMainLink)
+            break;
+        state = SOCKET_STATE_IDLE;
+        if (end != RelayEnd::Peer)
+            queueDisconnectRequest();
+        closeConnection();
+        if (end == RelayEnd::Receive)
+            trace("PORT(%d):PEERから切断されました.\n", port);
+    }
+    queueDisconnectRequest();
+    closeConnection();
+    running = 0;
+    trace("Server Thread end:port:%d\n", port);
+    state = SOCKET_STATE_IDLE;
+}
+
+void QK_SOCKETTCP::executeClient()
+{
+    running = 1;
+    setNonBlocking();
+    if (stopFlag != 1) {
+        RelayEnd end = relayUntilEnd(false);
+        if (end == RelayEnd::Receive)
+            trace("Thread:Recv Fatal Error exit thread port=%d\n", port);
+        else if (end == RelayEnd::Send)
+            trace("Thread:Send Fatal Error exit thread port=%d\n", port);
+    }
+    trace("Client Thread:end :port:%d\n", port);
+    queueDisconnectRequest();
+    closeConnection();
+    state = SOCKET_STATE_IDLE;
+    running = 0;
+}
+
+void QK_SOCKETTCP::executeClientOnConnect()
+{
+    running = 1;
+    sleepFor(kForwardDelay);
+    if (!connectClient()) {
+        int error = WSAGetLastError();
+        trace("executeClientOnConnect() connectNG port=%d\n", port);
+        queueConnectReply(port, CONNECT_NG, error);
+        running = 0;
+        state = SOCKET_STATE_IDLE;
+        return;
+    }
+    trace("executeClientOnConnect() connectOK port=%d\n", port);
+    queueConnectReply(port, CONNECT_OK, 0);
+    setNonBlocking();
+    if (stopFlag != 1) {
+        RelayEnd end = relayUntilEnd(false);
+        if (end == RelayEnd::Receive)
+            trace("Thread:Recv Fatal Error exit thread port=%d\n", port);
+        else if (end == RelayEnd::Send)
+            trace("Thread:Send Fatal Error exit thread port=%d\n", port);
+    }
+    trace("PortForward Client Thread:end :port:%d\n", port);
+    queueDisconnectRequest();
+    closeConnection();
+    running = 0;
+    state = SOCKET_STATE_IDLE;
+}

@@ -1,0 +1,150 @@
+#pragma once
+// One TCP endpoint of a tunnelled connection with its relay thread and the two
+// packet queues between that thread and the stream layer: fromPeer (filled by
+// the stream on the user-interface thread, emptied by the relay thread) and
+// toPeer (the other way round).
+//
+// Threads: everything here runs on the user-interface thread except the
+// relay thread's bodies (threadProc, forwardThreadProc and what they call).
+// The words both threads touch (listenSock, sock, stopFlag, replyState,
+// running, state) are atomics. The object is never destroyed while its thread
+// runs: stopThread, teardown and the destructor wait for the thread's end,
+// past the 2,000 ms if need be.
+#include "foundation/que.h"
+#include "platform/winsock.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+// Sent to the peer in every packet and shown by the status lamps.
+enum SocketState : int32_t {
+    SOCKET_STATE_IDLE = 0,
+    SOCKET_STATE_ACCEPTING = 1,
+    SOCKET_STATE_CONNECTED = 2,
+};
+
+enum SocketRole : int32_t {
+    SOCKET_ROLE_NONE = 0,
+    SOCKET_ROLE_CLIENT = 1,
+    SOCKET_ROLE_SERVER = 2,
+};
+
+// The peer's answer to a CONNECT_REQUEST: waiting, then CONNECT_OK (1) or
+// CONNECT_NG (2) as in relay/a2apacket.h.
+enum ReplyState : int32_t {
+    REPLY_WAITING = 0,
+    REPLY_CONNECT_OK = 1,
+    REPLY_CONNECT_NG = 2,
+};
+
+inline constexpr int SOCKETTCP_BUFFER_SIZE = 33024;
+inline constexpr int SOCKETTCP_RECV_CHUNK = 10240;
+
+// 1 once WSAStartup succeeded (the first initSocket starts the layer).
+extern int32_t socketLayerReady;
+// While 1, createServer binds to 127.0.0.1 only ("-NOLOCALONLY" sets 0 before
+// any socket object exists).
+extern int32_t localOnly;
+// A fixed public IPv4 host address. getLocalAddress connects a datagram
+// socket to it, which sends nothing: it only picks the outgoing interface.
+extern const char* const addressProbeTarget;
+
+// The IPv4 address (network byte order) of the interface that leads to the
+// public network; 0 when there is none.
+uint32_t getLocalAddress();
+
+class QK_SOCKETTCP {
+public:
+    // Writes the tag; initSocket does the rest.
+    QK_SOCKETTCP();
+    // Ends the thread and closes what is still open (teardown).
+    ~QK_SOCKETTCP();
+    QK_SOCKETTCP(const QK_SOCKETTCP&) = delete;
+    QK_SOCKETTCP& operator=(const QK_SOCKETTCP&) = delete;
+
+    void initSocket();
+    // Listener on port (127.0.0.1 while localOnly, else every interface),
+    // backlog 1: 1 listening, 0 failed. Ends an earlier thread or socket first.
+    int createServer(int port);
+    // Listener on a system-chosen port on every interface; port is what the
+    // packets carry, boundPort the port really bound. Empties both queues.
+    int createServerAnyPort(int port);
+    // Relay thread: waits for one connection (state 1 meanwhile).
+    int acceptClient();
+    // New socket towards host (dotted or a name) and port; on success of the
+    // lookup, role client and both queues emptied. Ends an earlier thread or
+    // socket first.
+    void prepareClient(int port, const char* host);
+    // Blocking connect to targetAddr: 1 connected, 0 failed (the socket error
+    // stays in WSAGetLastError of the calling thread).
+    int connectClient();
+    // Relay thread: writes sendLen bytes of packetBuf (non-blocking socket,
+    // 19 sleeps of 100 ms at most for a full send buffer).
+    int sendTcpData();
+    // Relay thread: one receive of at most recvLen bytes into recvBuf.
+    // recvLen: bytes read, -1 nothing waiting, 0 failed (result 0).
+    int recvTcpData();
+    // Starts the relay thread (threadProc) and waits up to 200 x 5 ms for it.
+    void startThread();
+    // The same with the forward thread (forwardThreadProc).
+    void executeSocketOnConnect();
+    // Asks the thread to end, closes both sockets and waits for the thread.
+    void stopThread();
+    // Ends the thread, closes the sockets and destroys both queues.
+    void teardown();
+
+    // Thread entries and bodies.
+    static int threadProc(QK_SOCKETTCP* self);
+    static int forwardThreadProc(QK_SOCKETTCP* self);
+    void executeServer();
+    void executeClient();
+    void executeClientOnConnect();
+    void queueDisconnectRequest();
+    void queueConnectReply(int port, int reply, int error);
+
+    char tag[13];
+    unsigned char recvBuf[SOCKETTCP_BUFFER_SIZE];
+    int32_t recvLen;
+    unsigned char packetBuf[SOCKETTCP_BUFFER_SIZE];
+    int32_t sendLen;
+    std::atomic<SOCKET> listenSock;
+    std::atomic<SOCKET> sock;
+    sockaddr_in serverAddr;
+    sockaddr_in clientAddr;
+    sockaddr_in targetAddr;
+    int32_t isMainLink;
+    int32_t role;
+    int32_t port;
+    int32_t boundPort;
+    std::thread hThread;
+    std::atomic<int32_t> stopFlag;
+    std::atomic<int32_t> replyState;
+    std::atomic<int32_t> running;
+    std::atomic<int32_t> state;
+    std::unique_ptr<QK_QUE> fromPeer;
+    std::unique_ptr<QK_QUE> toPeer;
+
+private:
+    enum class RelayEnd { None, Receive, Send, Peer, Stop };
+
+    void startWith(int (*entry)(QK_SOCKETTCP*), const char* failText, const char* madeText);
+    RelayEnd relayPass(bool reportFull);
+    RelayEnd relayUntilEnd(bool reportFull);
+    void setNonBlocking();
+    void queueConnectRequest();
+    void queueControl(uint16_t code);
+    void closeConnection();
+    void closeListener();
+    bool holdsSomething() const;
+    void threadEnded();
+    void waitForThread();
+
+    int32_t targetError; // why targetAddr holds no address (a failed lookup)
+    std::mutex threadMutex;
+    std::condition_variable threadCv;
+    bool threadDone = true;
+};

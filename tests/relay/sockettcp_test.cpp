@@ -1,0 +1,656 @@
+// Socket objects and their relay threads on real loopback TCP; the test plays
+// the stream's side of the two queues.
+#include "relay_fixture.h"
+
+#include <atomic>
+#include <future>
+
+namespace relaytest {
+namespace {
+
+class SocketTcp : public RelayTest {
+protected:
+    void SetUp() override
+    {
+        RelayTest::SetUp();
+        s_ = std::make_unique<QK_SOCKETTCP>();
+        s_->initSocket();
+    }
+    void TearDown() override
+    {
+        for (SOCKET c : clients_)
+            closesocket(c);
+        if (s_)
+            s_->teardown();
+        s_.reset();
+        RelayTest::TearDown();
+    }
+
+    SOCKET client(int port)
+    {
+        SOCKET c = connectLocal(port);
+        if (c != INVALID_SOCKET)
+            clients_.push_back(c);
+        return c;
+    }
+    void drop(SOCKET c)
+    {
+        closesocket(c);
+        std::erase(clients_, c);
+    }
+
+    // A main-link listener with its server thread.
+    int startServer()
+    {
+        int port = freePort();
+        EXPECT_EQ(s_->createServer(port), 1);
+        s_->startThread();
+        EXPECT_EQ(s_->running.load(), 1);
+        return port;
+    }
+
+    // Connects a local client and takes its CONNECT_REQUEST.
+    SOCKET connectAndExpectRequest(int port, uint16_t kind = KIND_CONTROL)
+    {
+        SOCKET c = client(port);
+        EXPECT_NE(c, INVALID_SOCKET);
+        Taken t;
+        EXPECT_TRUE(takePacket(*s_->toPeer, &t));
+        EXPECT_EQ(t.header.headerSize, A2A_HEADER_SIZE);
+        EXPECT_EQ(t.header.kind, kind) << packetText(t.header);
+        EXPECT_EQ(t.header.code, CONNECT_REQUEST) << packetText(t.header);
+        EXPECT_EQ(t.header.port, s_->port);
+        EXPECT_EQ(t.header.payloadSize, 0);
+        EXPECT_TRUE(waitUntil([&] { return s_->state.load() == SOCKET_STATE_CONNECTED; }));
+        return c;
+    }
+
+    std::unique_ptr<QK_SOCKETTCP> s_;
+    std::vector<SOCKET> clients_;
+};
+
+TEST_F(SocketTcp, FreshObjectHasNoSocketsNoThreadAndTwoQueues)
+{
+    EXPECT_STREQ(s_->tag, "QK_SOCKETTCP");
+    EXPECT_EQ(s_->role, SOCKET_ROLE_NONE);
+    EXPECT_EQ(s_->state.load(), SOCKET_STATE_IDLE);
+    EXPECT_EQ(s_->isMainLink, 1);
+    EXPECT_EQ(s_->listenSock.load(), INVALID_SOCKET);
+    EXPECT_EQ(s_->sock.load(), INVALID_SOCKET);
+    EXPECT_FALSE(s_->hThread.joinable());
+    ASSERT_TRUE(s_->fromPeer && s_->toPeer);
+    EXPECT_EQ(socketLayerReady, 1);
+    // teardown of an object that never listened or connected only drops the queues.
+    int before = openSocketCount();
+    s_->teardown();
+    EXPECT_FALSE(s_->fromPeer);
+    EXPECT_FALSE(s_->toPeer);
+    EXPECT_EQ(openSocketCount(), before);
+}
+
+// Several MB both ways at once, byte-exact; every data packet of at most
+// 10,240 bytes; the local close announced with a DISCONNECT_REQUEST; the
+// listener goes back to accepting.
+TEST_F(SocketTcp, ServerRelaysMegabytesBothWaysByteExact)
+{
+    int port = startServer();
+    EXPECT_TRUE(waitUntil([&] { return s_->state.load() == SOCKET_STATE_ACCEPTING; }));
+    SOCKET c = connectAndExpectRequest(port);
+    s_->replyState = CONNECT_OK;
+
+    const auto up = randomBytes(3 * 1024 * 1024 + 123, 1);   // local program -> peer
+    const auto down = randomBytes(2 * 1024 * 1024 + 77, 2);  // peer -> local program
+
+    auto writer = std::async(std::launch::async, [&] { return sendAll(c, up); });
+    auto feeder = std::async(std::launch::async, [&] {
+        for (size_t at = 0; at < down.size();) {
+            size_t n = std::min<size_t>(A2A_MAX_PAYLOAD, down.size() - at);
+            if (!putData(*s_->fromPeer, KIND_DATA, down.data() + at, n))
+                return false;
+            at += n;
+        }
+        return true;
+    });
+    auto reader = std::async(std::launch::async, [&] {
+        std::vector<unsigned char> got;
+        char buf[65536];
+        while (got.size() < down.size()) {
+            int n = recv(c, buf, sizeof buf, 0);
+            if (n <= 0)
+                break;
+            got.insert(got.end(), buf, buf + n);
+        }
+        return got;
+    });
+
+    std::vector<unsigned char> arrived;
+    size_t packets = 0, fullPackets = 0, oversize = 0, wrong = 0;
+    Taken t;
+    while (arrived.size() < up.size() && takePacket(*s_->toPeer, &t, 30s)) {
+        const A2aPacketHeader& h = t.header;
+        if (h.kind != KIND_DATA || h.code != 0 || h.port != port || h.payloadSize == 0 ||
+            h.headerSize != A2A_HEADER_SIZE || h.marker[0] != 2 || h.marker[1] != 1) {
+            ++wrong;
+            ADD_FAILURE() << packetText(h);
+            break;
+        }
+        ++packets;
+        oversize += h.payloadSize > A2A_MAX_PAYLOAD;
+        fullPackets += h.payloadSize == A2A_MAX_PAYLOAD;
+        arrived.insert(arrived.end(), t.payload(), t.payload() + h.payloadSize);
+    }
+    ASSERT_TRUE(writer.get());
+    ASSERT_TRUE(feeder.get());
+    std::vector<unsigned char> got = reader.get();
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_EQ(oversize, 0u);
+    EXPECT_GT(fullPackets, 0u); // more than 10,240 waiting leaves as several packets
+    EXPECT_GE(packets, up.size() / A2A_MAX_PAYLOAD);
+    EXPECT_EQ(arrived.size(), up.size());
+    EXPECT_EQ(hashOf(arrived), hashOf(up));
+    EXPECT_EQ(got.size(), down.size());
+    EXPECT_EQ(hashOf(got), hashOf(down));
+
+    drop(c);
+    ASSERT_TRUE(takePacket(*s_->toPeer, &t));
+    EXPECT_EQ(t.header.kind, KIND_CONTROL);
+    EXPECT_EQ(t.header.code, DISCONNECT_REQUEST);
+    EXPECT_EQ(t.header.port, port);
+    EXPECT_TRUE(waitUntil([&] { return s_->state.load() == SOCKET_STATE_ACCEPTING; }));
+    EXPECT_EQ(s_->running.load(), 1);
+}
+
+TEST_F(SocketTcp, ConnectNgClosesTheLocalConnectionAndTheNextIsAskedAgain)
+{
+    int port = startServer();
+    SOCKET c = connectAndExpectRequest(port);
+    s_->replyState = CONNECT_NG;
+    char buf[16];
+    EXPECT_EQ(recv(c, buf, sizeof buf, 0), 0); // closed by the relay
+    EXPECT_TRUE(waitUntil([&] { return s_->state.load() == SOCKET_STATE_ACCEPTING; }));
+    EXPECT_EQ(s_->toPeer->count.load(), 0); // NG sends nothing back
+
+    SOCKET c2 = connectAndExpectRequest(port);
+    EXPECT_EQ(s_->replyState.load(), REPLY_WAITING);
+    s_->replyState = CONNECT_OK;
+    ASSERT_TRUE(sendAll(c2, randomBytes(100, 3)));
+    Taken t;
+    ASSERT_TRUE(takePacket(*s_->toPeer, &t));
+    EXPECT_EQ(t.header.kind, KIND_DATA);
+    EXPECT_EQ(t.header.payloadSize, 100);
+}
+
+// A DISCONNECT_REQUEST ends the relay without an answer; one that arrives
+// late, while the listener is accepting, is dropped after the next accept.
+TEST_F(SocketTcp, DisconnectRequestEndsTheRelayAndAStaleOneIsDropped)
+{
+    int port = startServer();
+    SOCKET c = connectAndExpectRequest(port);
+    s_->replyState = CONNECT_OK;
+    // Other control packets are taken and ignored.
+    putControl(*s_->fromPeer, KIND_CONTROL, CONNECT_REPLY, static_cast<uint16_t>(port));
+    putControl(*s_->fromPeer, KIND_NULL, 0, 0);
+    const auto bytes = randomBytes(500, 4);
+    ASSERT_TRUE(putData(*s_->fromPeer, KIND_DATA, bytes.data(), bytes.size()));
+    putControl(*s_->fromPeer, KIND_CONTROL, DISCONNECT_REQUEST, static_cast<uint16_t>(port));
+    EXPECT_EQ(readAll(c), bytes);
+    EXPECT_TRUE(waitUntil([&] { return s_->state.load() == SOCKET_STATE_ACCEPTING; }));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(s_->toPeer->count.load(), 0); // no DISCONNECT_REQUEST back
+    drop(c);
+
+    // The peer's own DISCONNECT_REQUEST, late.
+    putControl(*s_->fromPeer, KIND_CONTROL, DISCONNECT_REQUEST, static_cast<uint16_t>(port));
+    SOCKET c2 = connectAndExpectRequest(port);
+    s_->replyState = CONNECT_OK;
+    const auto more = randomBytes(300, 5);
+    ASSERT_TRUE(putData(*s_->fromPeer, KIND_DATA, more.data(), more.size()));
+    std::vector<unsigned char> got(more.size());
+    int have = 0;
+    while (have < static_cast<int>(got.size())) {
+        int n = recv(c2, reinterpret_cast<char*>(got.data()) + have,
+                     static_cast<int>(got.size()) - have, 0);
+        ASSERT_GT(n, 0) << "the stale DISCONNECT_REQUEST ended the new connection";
+        have += n;
+    }
+    EXPECT_EQ(got, more);
+    EXPECT_EQ(s_->state.load(), SOCKET_STATE_CONNECTED);
+}
+
+TEST_F(SocketTcp, DataPacketsOfSizeZeroAndOversizedHeadersSendNothingAndKeepTheRelay)
+{
+    int port = startServer();
+    SOCKET c = connectAndExpectRequest(port);
+    s_->replyState = CONNECT_OK;
+    putData(*s_->fromPeer, KIND_DATA, nullptr, 0);
+    // A slot-sized entry whose header claims more than a slot holds.
+    std::vector<unsigned char> slot(QUE_ENTRY_SIZE, 0xAB);
+    A2aPacketHeader h = makeA2aHeader();
+    h.kind = KIND_DATA;
+    h.payloadSize = 0xFFFF;
+    writeA2aHeader(slot.data(), h);
+    ASSERT_EQ(s_->fromPeer->enqEntry(QUE_ENTRY_SIZE, slot.data()), 1);
+    const auto bytes = randomBytes(64, 6);
+    ASSERT_TRUE(putData(*s_->fromPeer, KIND_DATA, bytes.data(), bytes.size()));
+    std::vector<unsigned char> got(bytes.size());
+    int have = 0;
+    while (have < static_cast<int>(got.size())) {
+        int n = recv(c, reinterpret_cast<char*>(got.data()) + have,
+                     static_cast<int>(got.size()) - have, 0);
+        ASSERT_GT(n, 0);
+        have += n;
+    }
+    EXPECT_EQ(got, bytes); // nothing of the damaged packet went out
+    EXPECT_EQ(s_->state.load(), SOCKET_STATE_CONNECTED);
+}
+
+TEST_F(SocketTcp, StopWhileWaitingForTheAnswerClosesAndQueuesDisconnect)
+{
+    int port = startServer();
+    SOCKET c = connectAndExpectRequest(port);
+    s_->stopThread();
+    EXPECT_FALSE(s_->hThread.joinable());
+    EXPECT_EQ(s_->running.load(), 0);
+    EXPECT_EQ(s_->state.load(), SOCKET_STATE_IDLE);
+    char buf[8];
+    EXPECT_EQ(recv(c, buf, sizeof buf, 0), 0);
+    Taken t;
+    ASSERT_TRUE(takePacket(*s_->toPeer, &t, 1s));
+    EXPECT_EQ(t.header.kind, KIND_CONTROL);
+    EXPECT_EQ(t.header.code, DISCONNECT_REQUEST);
+    EXPECT_EQ(t.header.port, port);
+    EXPECT_EQ(s_->toPeer->count.load(), 0);
+    EXPECT_EQ(s_->listenSock.load(), INVALID_SOCKET);
+    EXPECT_EQ(s_->sock.load(), INVALID_SOCKET);
+    // The listener is gone.
+    EXPECT_EQ(connectLocal(port), INVALID_SOCKET);
+}
+
+TEST_F(SocketTcp, StopWhileAcceptingEndsTheThread)
+{
+    int port = startServer();
+    ASSERT_TRUE(waitUntil([&] { return s_->state.load() == SOCKET_STATE_ACCEPTING; }));
+    s_->stopThread();
+    EXPECT_EQ(s_->running.load(), 0);
+    EXPECT_EQ(s_->state.load(), SOCKET_STATE_IDLE);
+    Taken t;
+    ASSERT_TRUE(takePacket(*s_->toPeer, &t, 1s));
+    EXPECT_EQ(t.header.code, DISCONNECT_REQUEST);
+    EXPECT_EQ(connectLocal(port), INVALID_SOCKET);
+}
+
+TEST_F(SocketTcp, StopOnAnObjectThatNeverStartedAThread)
+{
+    int port = freePort();
+    ASSERT_EQ(s_->createServer(port), 1);
+    auto start = std::chrono::steady_clock::now();
+    s_->stopThread();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s); // no wait for a thread
+    EXPECT_EQ(s_->listenSock.load(), INVALID_SOCKET);
+    EXPECT_EQ(s_->state.load(), SOCKET_STATE_IDLE);
+    EXPECT_EQ(s_->toPeer->count.load(), 0);
+    EXPECT_EQ(connectLocal(port), INVALID_SOCKET);
+}
+
+TEST_F(SocketTcp, StartWithoutRoleWaitsAboutASecondAndRunsNothing)
+{
+    auto start = std::chrono::steady_clock::now();
+    s_->startThread();
+    auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, 900ms); // 200 looks, 5 ms apart
+    EXPECT_EQ(s_->running.load(), 0);
+    EXPECT_EQ(s_->toPeer->count.load(), 0);
+    s_->stopThread();
+    EXPECT_FALSE(s_->hThread.joinable());
+
+    // The forward entry refuses a socket that is not a client too.
+    s_->executeSocketOnConnect();
+    EXPECT_EQ(s_->running.load(), 0);
+    EXPECT_EQ(s_->toPeer->count.load(), 0);
+}
+
+TEST_F(SocketTcp, ForwardConnectToAClosedPortGivesOneConnectNg10061)
+{
+    int port = freePort();
+    s_->prepareClient(port, "127.0.0.1");
+    EXPECT_EQ(s_->role, SOCKET_ROLE_CLIENT);
+    s_->executeSocketOnConnect();
+    ASSERT_TRUE(waitUntil([&] { return s_->running.load() == 0 && s_->toPeer->count.load() > 0; }));
+    s_->stopThread(); // joins the ended thread
+    Taken t;
+    ASSERT_TRUE(takePacket(*s_->toPeer, &t, 1s));
+    EXPECT_EQ(t.header.kind, KIND_CONTROL);
+    EXPECT_EQ(t.header.code, CONNECT_REPLY);
+    EXPECT_EQ(t.header.repCode, CONNECT_NG);
+    EXPECT_EQ(t.header.errorCode, 10061);
+    EXPECT_EQ(t.header.port, port);
+    EXPECT_EQ(s_->toPeer->count.load(), 0); // nothing else, no DISCONNECT_REQUEST
+    EXPECT_EQ(s_->state.load(), SOCKET_STATE_IDLE);
+}
+
+TEST_F(SocketTcp, ForwardConnectAnswersOkRelaysAndEndsWithDisconnect)
+{
+    int port = 0;
+    SOCKET l = listenLocal(&port);
+    s_->prepareClient(port, "127.0.0.1");
+    s_->executeSocketOnConnect();
+    SOCKET server = accept(l, nullptr, nullptr);
+    ASSERT_NE(server, INVALID_SOCKET);
+    clients_.push_back(server);
+    closesocket(l);
+    Taken t;
+    ASSERT_TRUE(takePacket(*s_->toPeer, &t));
+    EXPECT_EQ(t.header.code, CONNECT_REPLY);
+    EXPECT_EQ(t.header.repCode, CONNECT_OK);
+    EXPECT_EQ(t.header.errorCode, 0);
+    EXPECT_EQ(t.header.port, port);
+    EXPECT_EQ(s_->state.load(), SOCKET_STATE_CONNECTED);
+
+    const auto bytes = randomBytes(25000, 7);
+    ASSERT_TRUE(sendAll(server, bytes));
+    std::vector<unsigned char> arrived;
+    while (arrived.size() < bytes.size() && takePacket(*s_->toPeer, &t)) {
+        ASSERT_EQ(t.header.kind, KIND_DATA);
+        ASSERT_LE(t.header.payloadSize, A2A_MAX_PAYLOAD);
+        arrived.insert(arrived.end(), t.payload(), t.payload() + t.header.payloadSize);
+    }
+    EXPECT_EQ(arrived, bytes);
+
+    // The forward host closes: DISCONNECT_REQUEST and the thread ends.
+    drop(server);
+    ASSERT_TRUE(takePacket(*s_->toPeer, &t));
+    EXPECT_EQ(t.header.code, DISCONNECT_REQUEST);
+    EXPECT_TRUE(waitUntil([&] { return s_->running.load() == 0; }));
+    EXPECT_EQ(s_->state.load(), SOCKET_STATE_IDLE);
+}
+
+TEST_F(SocketTcp, ClientThreadEndsOnThePeersDisconnectAndAnswersInKind)
+{
+    int port = 0;
+    SOCKET l = listenLocal(&port);
+    s_->prepareClient(port, "localhost");
+    ASSERT_EQ(s_->connectClient(), 1);
+    EXPECT_EQ(s_->state.load(), SOCKET_STATE_CONNECTED);
+    SOCKET server = accept(l, nullptr, nullptr);
+    clients_.push_back(server);
+    closesocket(l);
+    s_->startThread();
+    EXPECT_EQ(s_->running.load(), 1);
+    putControl(*s_->fromPeer, KIND_CONTROL, DISCONNECT_REQUEST, static_cast<uint16_t>(port));
+    char buf[8];
+    EXPECT_EQ(recv(server, buf, sizeof buf, 0), 0);
+    Taken t;
+    ASSERT_TRUE(takePacket(*s_->toPeer, &t));
+    EXPECT_EQ(t.header.code, DISCONNECT_REQUEST);
+    EXPECT_EQ(t.header.kind, KIND_CONTROL);
+    EXPECT_TRUE(waitUntil([&] { return s_->running.load() == 0; }));
+    EXPECT_EQ(s_->state.load(), SOCKET_STATE_IDLE);
+
+    // The same object serves the next connection with a new thread.
+    l = listenLocal(&port);
+    s_->prepareClient(port, "127.0.0.1");
+    ASSERT_EQ(s_->connectClient(), 1);
+    SOCKET server2 = accept(l, nullptr, nullptr);
+    clients_.push_back(server2);
+    closesocket(l);
+    s_->startThread();
+    EXPECT_EQ(s_->running.load(), 1);
+    const auto bytes = randomBytes(1000, 8);
+    ASSERT_TRUE(putData(*s_->fromPeer, KIND_DATA, bytes.data(), bytes.size()));
+    std::vector<unsigned char> got(bytes.size());
+    int have = 0;
+    while (have < static_cast<int>(got.size())) {
+        int n = recv(server2, reinterpret_cast<char*>(got.data()) + have,
+                     static_cast<int>(got.size()) - have, 0);
+        ASSERT_GT(n, 0);
+        have += n;
+    }
+    EXPECT_EQ(got, bytes);
+}
+
+TEST_F(SocketTcp, ReceiveReportsNothingWaitingAndTheOtherEndsClose)
+{
+    int port = 0;
+    SOCKET l = listenLocal(&port);
+    s_->prepareClient(port, "127.0.0.1");
+    ASSERT_EQ(s_->connectClient(), 1);
+    SOCKET server = accept(l, nullptr, nullptr);
+    closesocket(l);
+    u_long on = 1;
+    ASSERT_EQ(ioctlsocket(s_->sock.load(), FIONBIO, &on), 0);
+    s_->recvLen = SOCKETTCP_RECV_CHUNK;
+    EXPECT_EQ(s_->recvTcpData(), 1);
+    EXPECT_EQ(s_->recvLen, -1);
+    ASSERT_TRUE(sendAll(server, randomBytes(10, 9)));
+    ASSERT_TRUE(waitUntil([&] {
+        s_->recvLen = SOCKETTCP_RECV_CHUNK;
+        return s_->recvTcpData() == 1 && s_->recvLen > 0;
+    }));
+    EXPECT_EQ(s_->recvLen, 10);
+    closesocket(server);
+    int result = 1;
+    ASSERT_TRUE(waitUntil([&] {
+        s_->recvLen = SOCKETTCP_RECV_CHUNK;
+        result = s_->recvTcpData();
+        return result == 0;
+    }));
+    EXPECT_EQ(s_->recvLen, 0);
+    // sendLen 0 is nothing to do.
+    s_->sendLen = 0;
+    EXPECT_EQ(s_->sendTcpData(), 1);
+}
+
+TEST_F(SocketTcp, SendToAPeerThatNeverReadsFailsAfterNineteenSleeps)
+{
+    int port = 0;
+    SOCKET l = listenLocal(&port);
+    int small = 4096;
+    setsockopt(l, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&small), sizeof small);
+    s_->prepareClient(port, "127.0.0.1");
+    ASSERT_EQ(s_->connectClient(), 1);
+    SOCKET server = accept(l, nullptr, nullptr); // never read
+    clients_.push_back(server);
+    closesocket(l);
+    u_long on = 1;
+    ASSERT_EQ(ioctlsocket(s_->sock.load(), FIONBIO, &on), 0);
+    s_->sendLen = SOCKETTCP_BUFFER_SIZE;
+    std::memset(s_->packetBuf, 'z', sizeof s_->packetBuf);
+    setTraceEnabled(true);
+    int calls = 0;
+    std::chrono::steady_clock::duration lastCall{};
+    std::string output;
+    for (; calls < 5000; ++calls) {
+        testing::internal::CaptureStdout();
+        auto start = std::chrono::steady_clock::now();
+        int r = s_->sendTcpData();
+        lastCall = std::chrono::steady_clock::now() - start;
+        output = testing::internal::GetCapturedStdout();
+        if (r == 0)
+            break;
+    }
+    setTraceEnabled(false);
+    ASSERT_LT(calls, 5000);
+    EXPECT_NE(output.find("Thread:send Error Send WaitCount OVER : 10035"), std::string::npos)
+        << output;
+    EXPECT_GE(lastCall, 1900ms); // 19 sleeps of 100 ms before giving up
+}
+
+TEST_F(SocketTcp, RelayThreadEndsWhenThePeerNeverReads)
+{
+    int port = 0;
+    SOCKET l = listenLocal(&port);
+    int small = 4096;
+    setsockopt(l, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&small), sizeof small);
+    s_->prepareClient(port, "127.0.0.1");
+    ASSERT_EQ(s_->connectClient(), 1);
+    SOCKET server = accept(l, nullptr, nullptr);
+    clients_.push_back(server);
+    closesocket(l);
+    s_->startThread();
+    const auto chunk = randomBytes(A2A_MAX_PAYLOAD, 10);
+    std::vector<unsigned char> slot(QUE_ENTRY_SIZE);
+    bool ended = false;
+    auto limit = std::chrono::steady_clock::now() + 120s;
+    while (!ended && std::chrono::steady_clock::now() < limit) {
+        if (s_->fromPeer->count.load() < QUE_SLOT_COUNT)
+            putData(*s_->fromPeer, KIND_DATA, chunk.data(), chunk.size(), 1s);
+        else
+            std::this_thread::sleep_for(5ms);
+        while (s_->toPeer->deqEntry(slot.data()) == 1)
+            ended = ended || readA2aHeader(slot.data()).code == DISCONNECT_REQUEST;
+    }
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(waitUntil([&] { return s_->running.load() == 0; }));
+}
+
+TEST_F(SocketTcp, ListenersBindAsTheLocalOnlyRuleSays)
+{
+    struct Case {
+        int localOnlyValue;
+        bool anyPort;
+        const char* address;
+    };
+    const Case cases[] = {
+        {1, false, "127.0.0.1"}, {0, false, "0.0.0.0"}, {1, true, "0.0.0.0"}, {0, true, "0.0.0.0"}};
+    for (const Case& c : cases) {
+        localOnly = c.localOnlyValue;
+        QK_SOCKETTCP s;
+        s.initSocket();
+        int port = freePort();
+        ASSERT_EQ(c.anyPort ? s.createServerAnyPort(2121) : s.createServer(port), 1);
+        sockaddr_in a;
+        int len = sizeof a;
+        ASSERT_EQ(getsockname(s.listenSock.load(), reinterpret_cast<sockaddr*>(&a), &len), 0);
+        EXPECT_STREQ(inet_ntoa(a.sin_addr), c.address)
+            << "localOnly=" << c.localOnlyValue << " anyPort=" << c.anyPort;
+        EXPECT_EQ(s.role, SOCKET_ROLE_SERVER);
+        if (c.anyPort) {
+            EXPECT_EQ(s.port, 2121);
+            EXPECT_EQ(s.boundPort, ntohs(a.sin_port));
+            EXPECT_NE(s.boundPort, 0);
+        } else {
+            EXPECT_EQ(s.boundPort, port);
+        }
+        s.teardown();
+    }
+    localOnly = 1;
+}
+
+TEST_F(SocketTcp, CreateServerOnAPortInUseFails)
+{
+    int port = 0;
+    SOCKET l = listenLocal(&port);
+    setTraceEnabled(true);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(s_->createServer(port), 0);
+    std::string out = testing::internal::GetCapturedStdout();
+    setTraceEnabled(false);
+    EXPECT_NE(out.find("bind Error: 10048"), std::string::npos) << out;
+    EXPECT_EQ(s_->role, SOCKET_ROLE_NONE);
+    EXPECT_EQ(s_->port, port);
+    EXPECT_EQ(s_->boundPort, port);
+    closesocket(l);
+}
+
+TEST_F(SocketTcp, DataLinkServerCarriesItsPortAndEndsAfterOneConnection)
+{
+    s_->isMainLink = 0;
+    ASSERT_EQ(s_->createServerAnyPort(2121), 1);
+    int bound = s_->boundPort;
+    s_->startThread();
+    SOCKET c = connectAndExpectRequest(bound, KIND_DLINK_CONTROL);
+    s_->replyState = CONNECT_OK;
+    const auto bytes = randomBytes(20000, 11);
+    ASSERT_TRUE(sendAll(c, bytes));
+    std::vector<unsigned char> arrived;
+    Taken t;
+    while (arrived.size() < bytes.size() && takePacket(*s_->toPeer, &t)) {
+        ASSERT_EQ(t.header.kind, KIND_DLINK_DATA);
+        ASSERT_EQ(t.header.port, 2121);
+        arrived.insert(arrived.end(), t.payload(), t.payload() + t.header.payloadSize);
+    }
+    EXPECT_EQ(arrived, bytes);
+    const auto down = randomBytes(700, 12);
+    ASSERT_TRUE(putData(*s_->fromPeer, KIND_DLINK_DATA, down.data(), down.size()));
+    putControl(*s_->fromPeer, KIND_DLINK_CONTROL, DISCONNECT_REQUEST, 2121);
+    EXPECT_EQ(readAll(c), down);
+    ASSERT_TRUE(takePacket(*s_->toPeer, &t));
+    EXPECT_EQ(t.header.kind, KIND_DLINK_CONTROL);
+    EXPECT_EQ(t.header.code, DISCONNECT_REQUEST);
+    EXPECT_EQ(t.header.port, 2121);
+    EXPECT_TRUE(waitUntil([&] { return s_->running.load() == 0; })); // one connection only
+    EXPECT_EQ(s_->state.load(), SOCKET_STATE_IDLE);
+}
+
+TEST_F(SocketTcp, UnresolvableHostFailsTheConnectAndKeepsTheQueues)
+{
+    putControl(*s_->toPeer, KIND_CONTROL, CONNECT_REQUEST, 1);
+    putControl(*s_->fromPeer, KIND_DATA, 0, 1);
+    std::string name(300, 'q'); // too long to be a name: no name server is asked
+    s_->prepareClient(80, name.c_str());
+    EXPECT_EQ(s_->role, SOCKET_ROLE_NONE);
+    EXPECT_EQ(s_->connectClient(), 0);
+    EXPECT_EQ(WSAGetLastError(), WSAHOST_NOT_FOUND);
+    EXPECT_EQ(s_->toPeer->count.load(), 1);
+    EXPECT_EQ(s_->fromPeer->count.load(), 1);
+    EXPECT_EQ(s_->sock.load(), INVALID_SOCKET);
+
+    // A dotted address needs no lookup at all.
+    s_->prepareClient(80, "192.168.0.10");
+    EXPECT_EQ(s_->role, SOCKET_ROLE_CLIENT);
+    EXPECT_EQ(s_->targetAddr.sin_addr.s_addr, inet_addr("192.168.0.10"));
+    EXPECT_EQ(s_->toPeer->count.load(), 0);
+}
+
+TEST_F(SocketTcp, PreparingAgainEndsTheRunningThreadFirst)
+{
+    int port = startServer();
+    ASSERT_TRUE(waitUntil([&] { return s_->state.load() == SOCKET_STATE_ACCEPTING; }));
+    int before = openSocketCount();
+    s_->prepareClient(port, "127.0.0.1");
+    EXPECT_EQ(s_->running.load(), 0);
+    EXPECT_FALSE(s_->hThread.joinable());
+    EXPECT_EQ(s_->listenSock.load(), INVALID_SOCKET);
+    EXPECT_EQ(openSocketCount(), before); // the listener went, the new socket came
+    EXPECT_EQ(s_->connectClient(), 0);
+    EXPECT_EQ(WSAGetLastError(), WSAECONNREFUSED);
+}
+
+TEST_F(SocketTcp, LocalAddressIsZeroOrAnAddressOfThisComputer)
+{
+    uint32_t a = getLocalAddress();
+    if (a == 0)
+        GTEST_SKIP() << "no route towards the public network here";
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local;
+    std::memset(&local, 0, sizeof local);
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = a;
+    EXPECT_EQ(bind(s, reinterpret_cast<sockaddr*>(&local), sizeof local), 0)
+        << inet_ntoa(local.sin_addr) << " " << WSAGetLastError();
+    closesocket(s);
+}
+
+// The socket object outlives its thread even when the thread is slow to
+// end: stopThread and the destructor wait for it.
+TEST_F(SocketTcp, DestroyingARunningObjectWaitsForItsThread)
+{
+    for (int round = 0; round < 5; ++round) {
+        auto s = std::make_unique<QK_SOCKETTCP>();
+        s->initSocket();
+        int port = freePort();
+        ASSERT_EQ(s->createServer(port), 1);
+        s->startThread();
+        SOCKET c = connectLocal(port);
+        ASSERT_NE(c, INVALID_SOCKET);
+        Taken t;
+        ASSERT_TRUE(takePacket(*s->toPeer, &t));
+        s->replyState = CONNECT_OK;
+        ASSERT_TRUE(sendAll(c, randomBytes(50000, 13)));
+        s.reset(); // destructor: teardown, which stops and joins the thread
+        closesocket(c);
+    }
+}
+
+} // namespace
+} // namespace relaytest
