@@ -116,9 +116,16 @@ std::string ControlClient::request(const std::string& line, int timeoutMs)
             return reply;
         }
         pollfd p{fd_, POLLIN, 0};
-        int r = ::poll(&p, 1, remainingMs(deadline));
+        int wait = remainingMs(deadline);
+        if (idle_ && wait > 10)
+            wait = 10;
+        int r = ::poll(&p, 1, wait);
         if (r < 0 && errno == EINTR)
             continue;
+        if (r == 0 && idle_ && remainingMs(deadline) > 0) {
+            idle_();
+            continue;
+        }
         if (r <= 0) {
             close();   // a late reply must not be taken for the next one
             return {};

@@ -37,6 +37,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "skypesim: %s\n", error.c_str());
         return 1;
     }
+    node.setWindowId(static_cast<skypesim::ClientId>(reinterpret_cast<uintptr_t>(port.window())));
     std::string ready = node.readyLine() + "\n";
     std::fputs(ready.c_str(), stdout);
     std::fflush(stdout);

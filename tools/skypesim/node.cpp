@@ -141,7 +141,7 @@ bool Node::start(std::string& error)
 std::string Node::readyLine() const
 {
     return "skypesim ready user=" + options_.user + " listen=" + network_.listenAddress() +
-           " control=" + (control_.empty() ? "-" : control_);
+           " control=" + (control_.empty() ? "-" : control_) + " window=" + hexWindow(window_);
 }
 
 // ---------------------------------------------------------------- EngineHost
@@ -222,7 +222,8 @@ std::string Node::control(const std::string& line)
         return "OK user=" + options_.user + " listen=" + network_.listenAddress() +
                " status=" + (engine_.online() ? "ONLINE" : "OFFLINE") +
                " attached=" + (engine_.attached() ? "1" : "0") +
-               " client=" + hexWindow(engine_.client()) + " apps=" + (apps.empty() ? "-" : apps);
+               " client=" + hexWindow(engine_.client()) + " apps=" + (apps.empty() ? "-" : apps) +
+               " window=" + hexWindow(window_);
     }
     if (cmd == "notify") {
         if (rest.empty())

@@ -44,6 +44,8 @@ public:
     std::string controlPath() const { return control_; }
     // The ready line printed at start.
     std::string readyLine() const;
+    // The API window, for "info" and the ready line.
+    void setWindowId(ClientId window) { window_ = window; }
 
     // One control command line; returns the reply line (without newline).
     std::string control(const std::string& line);
@@ -72,6 +74,7 @@ private:
     QLocalServer* controlServer_ = nullptr;
     std::string control_;
     bool trace_ = false;
+    ClientId window_ = 0;
     std::function<void()> quit_;
 };
 

@@ -48,7 +48,7 @@ messages; skypesims reach each other over TCP.
   --help                 show this text and exit
 
 When ready, skypesim prints one line on standard output:
-  skypesim ready user=NAME listen=HOST:PORT control=PATH
+  skypesim ready user=NAME listen=HOST:PORT control=PATH window=0xHANDLE
 Exit status: 0 after "quit" on the control channel, 1 when it cannot start
 (listen address or control path unusable), 2 for a bad command line.
 )";

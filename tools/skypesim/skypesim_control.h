@@ -34,6 +34,11 @@ public:
     // True when the reply begins with "OK".
     bool ok(const std::string& line, int timeoutMs = 10000);
 
+    // Called every few milliseconds while a request waits for its reply. A
+    // test process that has windows of its own which skypesim sends to must
+    // keep handling them meanwhile: setIdle([] { PumpMessages(5); }).
+    void setIdle(std::function<void()> idle) { idle_ = std::move(idle); }
+
     // Shortcuts for the list replies: the words after "OK".
     std::vector<std::string> streams();    // "app:user:id" entries
     std::vector<std::string> contacts();   // "name:online" / "name:offline"
@@ -43,6 +48,7 @@ public:
 private:
     int fd_ = -1;
     std::string buffer_;
+    std::function<void()> idle_;
 };
 
 // A skypesim child process with its control channel at <dir>/<user>.ctl.
