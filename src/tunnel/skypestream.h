@@ -1,0 +1,102 @@
+#pragma once
+// One Skype application-to-application stream between this computer and one
+// peer on one channel. It owns the channel's TCP manager for the stream, sends
+// the A2A packets that the relay threads queue (hex-encoded in WRITE commands,
+// paced by Skype's SENDING notification and the 20 ms tick), sends keep-alives
+// and connect replies, and decodes the packets of READ replies.
+#include <cstddef>
+#include <cstdint>
+
+class QK_TCPMANAGER;
+class QK_SOCKETTCP;
+
+constexpr size_t STREAM_BUFFER_SIZE = 65792;   // command, hex and packet buffers
+constexpr size_t STREAM_USER_SIZE = 100;
+constexpr size_t STREAM_APPNAME_SIZE = 100;
+constexpr size_t STREAM_HOST_SIZE = 260;
+constexpr size_t STREAM_TICK_BUFFER_SIZE = 32768;   // one dequeued queue slot
+constexpr int STREAM_KEEPALIVE_TICKS = 600;
+constexpr int STREAM_MAX_WRITE_COMMAND = 65534;
+constexpr int STREAM_DLINK_GATE_FREE = 20;   // data link held back at or below this peer figure
+constexpr int STREAM_QUEUE_WAITS = 100;      // waits of 50 ms for room in a from-peer queue
+constexpr int STREAM_QUEUE_WAIT_MS = 50;
+
+class QK_SKYPESTREAM {
+public:
+    QK_SKYPESTREAM();
+    // Deletes a TCP manager that is still there (without closeAll).
+    ~QK_SKYPESTREAM();
+    QK_SKYPESTREAM(const QK_SKYPESTREAM&) = delete;
+    QK_SKYPESTREAM& operator=(const QK_SKYPESTREAM&) = delete;
+
+    // Creates the TCP manager (the FTP variant on the FTP channel) and starts it.
+    void ensureTcpManager();
+    // 1 when appName is the FTP channel's application name.
+    int isFtpApplication();
+    // Asks Skype to end the stream. Returns 0 when the command failed or the
+    // stream no longer exists afterwards: the caller then leaves the object alone.
+    int requestDisconnect();
+
+    // Completes the packet (flow-control words, sequence number), hex-encodes
+    // its first `length` bytes and sends it. 1 sent (or dropped as too long);
+    // 0: the send failed or the stream was destroyed meanwhile, and the caller
+    // must not touch the stream any more.
+    int sendPacket(unsigned char* packet, int length);
+    int sendWriteCommand(const char* hexText);
+    int sendKeepAlive();
+    int replyConnect(int port, int reply, int error);
+    int replyDataLinkConnect(int port, int reply, int error);
+
+    // The 20 ms tick.
+    void intervalTimer();
+    // A READ reply (the text behind "READ "): the stream acts only on its own.
+    void repRead(const char* text);
+
+    char tag[16];
+    int32_t seen;
+    char forwardHost[STREAM_HOST_SIZE];
+    int32_t forwardPort;
+    char commandBuffer[STREAM_BUFFER_SIZE];
+    alignas(8) unsigned char packetBuffer[STREAM_BUFFER_SIZE];
+    char hexBuffer[STREAM_BUFFER_SIZE];
+    uint32_t sendSeq;
+    uint32_t recvSeq;
+    int32_t localPort;
+    char user[STREAM_USER_SIZE];
+    int32_t streamId;
+    char appName[STREAM_APPNAME_SIZE];
+    int32_t sendReady;
+    uint16_t peerMainState;
+    uint16_t peerMainFree;
+    uint16_t peerDataLinkState;
+    uint16_t peerDataLinkFree;
+    QK_TCPMANAGER* tcpManager;
+    int32_t idleTicks;
+    uint32_t bytesSent;
+    uint32_t bytesReceived;
+
+    // Set to false by the destructor for every command in flight on this
+    // stream, so that a caller can tell after sendCommand whether the stream
+    // still exists (a failed send cancels every stream before it returns).
+    struct AliveGuard {
+        explicit AliveGuard(QK_SKYPESTREAM* stream);
+        ~AliveGuard();
+        AliveGuard(const AliveGuard&) = delete;
+        AliveGuard& operator=(const AliveGuard&) = delete;
+        QK_SKYPESTREAM* stream;
+        AliveGuard* next;
+        bool alive;
+    };
+
+private:
+    // Sends one command of this stream; 0 when it failed or the stream is gone.
+    int sendStreamCommand(const char* command);
+    int sendControl(int kind, int code, int port, int reply, int error);
+    // Hands a data packet to a socket's from-peer queue, waiting for room while
+    // the socket's relay can drain it; a packet that still does not fit ends
+    // that TCP connection at both ends. 0 when the stream is gone.
+    int deliverData(QK_SOCKETTCP* socket, bool mainLink, int port, uint32_t size);
+    void rewriteFtpText();
+
+    AliveGuard* guards;
+};

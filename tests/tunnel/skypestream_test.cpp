@@ -1,0 +1,724 @@
+// The stream: sending paced by SENDING and the 20 ms tick, keep-alive,
+// sequence numbers, flow-control words, decoding READ replies, control
+// packets, FTP rewriting, full from-peer queues, and failed sends.
+#include "tunnelharness.h"
+
+#include "foundation/que.h"
+#include "tunnel/ftprewrite.h"
+#include "tunnel/skypestream.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+class StreamTest : public TunnelTest {
+protected:
+    void open(int onChannel = 1)
+    {
+        channel = onChannel;
+        setContacts("alice");
+        stream = openStream(channel, "alice", 5);
+        ASSERT_NE(stream, nullptr);
+        manager = fakeManager(stream);
+        takeCommands();
+        hub.logLines.clear();
+    }
+    void tick(int count = 1)
+    {
+        for (int i = 0; i < count; ++i)
+            QK_A2AMODEL::streamTimerProc(nullptr, WM_TIMER, 0, 0);
+    }
+    void sendingDone() { appNotify(channel, "SENDING"); }
+    void read(const std::vector<unsigned char>& packet) { readReply(channel, "alice", 5, packet); }
+    void readText(const std::string& hex)
+    {
+        notify("ALTER APPLICATION " + std::string(kApps[channel]) + " READ alice:5 " + hex);
+    }
+    // Packet taken from a queue as a relay thread would.
+    static bool dequeue(QK_QUE* queue, A2aPacketHeader* header, std::string* payload = nullptr)
+    {
+        thread_local QueEntry entry;
+        if (queue->deqEntry(entry.data) != 1)
+            return false;
+        *header = readA2aHeader(entry.data);
+        if (payload != nullptr)
+            payload->assign(reinterpret_cast<const char*>(entry.data) + 40, header->payloadSize);
+        return true;
+    }
+    static void fill(QK_QUE* queue, int packets)
+    {
+        for (int i = 0; i < packets; ++i)
+            queuePacket(queue, makePacket(KIND_DATA, 0, 1, 0, "x"));
+    }
+    std::string disconnectCommand() const
+    {
+        return "ALTER APPLICATION " + std::string(kApps[channel]) + " DISCONNECT alice:5";
+    }
+
+    int channel = 1;
+    QK_SKYPESTREAM* stream = nullptr;
+    FakeTcpManager* manager = nullptr;
+};
+
+// ------------------------------------------------------------------ sending
+
+TEST_F(StreamTest, PacketsLeaveWithSequenceFlowWordsAndLowerCaseHex)
+{
+    open();
+    QK_SOCKETTCP* main = manager->addMainSocket(80, SOCKET_STATE_CONNECTED);
+    fill(main->fromPeer.get(), 3);
+    queuePacket(main->toPeer.get(), makePacket(KIND_DATA, 0, 80, 0, "hello"));
+    queuePacket(main->toPeer.get(), makePacket(KIND_CONTROL, DISCONNECT_REQUEST, 80, 0));
+    tick();
+    std::vector<SentPacket> writes = takeWrites();
+    ASSERT_EQ(writes.size(), 1u);
+    const SentPacket& first = writes[0];
+    EXPECT_EQ(first.app, kApps[1]);
+    EXPECT_EQ(first.user, "alice");
+    EXPECT_EQ(first.id, 5);
+    EXPECT_EQ(first.hexLength, 90u);
+    EXPECT_EQ(first.header.headerSize, 40);
+    EXPECT_EQ(first.header.marker[0], 2);
+    EXPECT_EQ(first.header.marker[1], 1);
+    EXPECT_EQ(first.header.sequence, 0u);
+    EXPECT_EQ(first.header.mainLinkState, SOCKET_STATE_CONNECTED);
+    EXPECT_EQ(first.header.mainLinkFree, 27);
+    EXPECT_EQ(first.header.dataLinkState, 0);
+    EXPECT_EQ(first.header.dataLinkFree, 0);
+    EXPECT_EQ(std::string(first.payload.begin(), first.payload.end()), "hello");
+    EXPECT_EQ(stream->sendReady, 0);
+    EXPECT_EQ(stream->bytesSent, 5u);
+
+    // Nothing more until Skype reports the write done with an empty SENDING.
+    tick(3);
+    appNotify(1, "SENDING alice:5=90");
+    tick();
+    EXPECT_TRUE(takeWrites().empty());
+    sendingDone();
+    fill(main->fromPeer.get(), 27);
+    tick();
+    writes = takeWrites();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].header.sequence, 1u);
+    EXPECT_EQ(writes[0].header.code, DISCONNECT_REQUEST);
+    EXPECT_EQ(writes[0].header.mainLinkFree, 0);
+    EXPECT_EQ(writes[0].hexLength, 80u);
+    EXPECT_EQ(stream->bytesSent, 5u);   // control packets carry no payload bytes
+}
+
+TEST_F(StreamTest, KeepAliveOnTick601OfAnIdleStream)
+{
+    open();
+    tick(600);
+    EXPECT_TRUE(takeWrites().empty());
+    EXPECT_EQ(stream->idleTicks, 600);
+    tick();
+    std::vector<SentPacket> writes = takeWrites();
+    ASSERT_EQ(writes.size(), 1u);
+    const A2aPacketHeader& h = writes[0].header;
+    EXPECT_EQ(writes[0].hexLength, 80u);
+    EXPECT_EQ(h.headerSize, 40);
+    EXPECT_EQ(h.payloadSize, 0);
+    EXPECT_EQ(h.marker[0], 2);
+    EXPECT_EQ(h.marker[1], 1);
+    EXPECT_EQ(h.port, 0);
+    EXPECT_EQ(h.kind, KIND_NULL);
+    EXPECT_EQ(h.code, 0);
+    EXPECT_EQ(h.repCode, 0);
+    EXPECT_EQ(h.sequence, 0u);
+    EXPECT_EQ(stream->idleTicks, 0);
+    EXPECT_EQ(stream->bytesSent, 0u);
+    // While waiting for SENDING the ticks are not counted.
+    tick(700);
+    EXPECT_EQ(stream->idleTicks, 0);
+    EXPECT_TRUE(takeWrites().empty());
+}
+
+TEST_F(StreamTest, DataTicksNeitherCountNorResetTheIdleCount)
+{
+    open();
+    QK_SOCKETTCP* main = manager->addMainSocket(80, SOCKET_STATE_CONNECTED);
+    tick(10);
+    queuePacket(main->toPeer.get(), makePacket(KIND_DATA, 0, 80, 0, "abc"));
+    tick();
+    EXPECT_EQ(takeWrites().size(), 1u);
+    EXPECT_EQ(stream->idleTicks, 10);
+    sendingDone();
+    tick();
+    EXPECT_EQ(stream->idleTicks, 11);
+}
+
+TEST_F(StreamTest, BothLinksSendInOneTickMainFirst)
+{
+    open(0);
+    QK_SOCKETTCP* main = manager->addMainSocket(21, SOCKET_STATE_CONNECTED);
+    QK_SOCKETTCP* data = manager->addDataLinkSocket(3000, SOCKET_STATE_CONNECTED);
+    fill(data->fromPeer.get(), 4);
+    queuePacket(main->toPeer.get(), makePacket(KIND_DATA, 0, 21, 0, "LIST\r\n"));
+    queuePacket(data->toPeer.get(), makePacket(KIND_DLINK_DATA, 0, 3000, 0, "file"));
+    queuePacket(data->toPeer.get(), makePacket(KIND_DLINK_DATA, 0, 3000, 0, "more"));
+    tick();
+    std::vector<SentPacket> writes = takeWrites();
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(writes[0].header.kind, KIND_DATA);
+    EXPECT_EQ(writes[0].header.sequence, 0u);
+    EXPECT_EQ(writes[1].header.kind, KIND_DLINK_DATA);
+    EXPECT_EQ(writes[1].header.sequence, 1u);
+    EXPECT_EQ(writes[1].header.dataLinkState, SOCKET_STATE_CONNECTED);
+    EXPECT_EQ(writes[1].header.dataLinkFree, 26);
+    tick();
+    EXPECT_TRUE(takeWrites().empty());
+    sendingDone();
+    // A data-link packet alone ends the tick without counting it.
+    int idle = stream->idleTicks;
+    tick();
+    writes = takeWrites();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(std::string(writes[0].payload.begin(), writes[0].payload.end()), "more");
+    EXPECT_EQ(stream->idleTicks, idle);
+    EXPECT_EQ(stream->bytesSent, 14u);
+}
+
+struct GateCase {
+    uint16_t peerMainState;
+    uint16_t peerMainFree;
+    bool sent;
+};
+
+class DataLinkGate : public StreamTest, public testing::WithParamInterface<GateCase> {};
+
+TEST_P(DataLinkGate, HoldsDataLinkPacketsWhileThePeersMainLinkIsShort)
+{
+    const GateCase& c = GetParam();
+    open(0);
+    QK_SOCKETTCP* data = manager->addDataLinkSocket(3000, SOCKET_STATE_CONNECTED);
+    queuePacket(data->toPeer.get(), makePacket(KIND_DLINK_DATA, 0, 3000, 0, "block"));
+    stream->peerMainState = c.peerMainState;
+    stream->peerMainFree = c.peerMainFree;
+    stream->peerDataLinkFree = 0;   // the gate reads the main link's words only
+    tick();
+    std::vector<SentPacket> writes = takeWrites();
+    if (c.sent) {
+        ASSERT_EQ(writes.size(), 1u);
+        EXPECT_EQ(writes[0].header.kind, KIND_DLINK_DATA);
+        EXPECT_EQ(data->toPeer->count, 0);
+    } else {
+        EXPECT_TRUE(writes.empty());
+        EXPECT_EQ(data->toPeer->count, 1);
+        EXPECT_EQ(stream->idleTicks, 1);   // a held tick still counts as idle
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Words, DataLinkGate,
+                         testing::Values(GateCase{2, 20, false}, GateCase{2, 0, false}, GateCase{2, 21, true},
+                                         GateCase{1, 20, true}, GateCase{0, 0, true}));
+
+TEST_F(StreamTest, ConnectReplyLeavesWhileAWriteWaits)
+{
+    settings->forwardPort[1] = 8080;
+    open();
+    QK_SOCKETTCP* main = manager->addMainSocket(8080, SOCKET_STATE_CONNECTED);
+    fill(main->fromPeer.get(), 1);
+    stream->sendReady = 0;
+    read(makePacket(KIND_CONTROL, CONNECT_REQUEST, 80, 0));
+    EXPECT_EQ(manager->calls.back(), "connect 127.0.0.1:8080");
+    std::vector<SentPacket> writes = takeWrites();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].header.kind, KIND_CONTROL);
+    EXPECT_EQ(writes[0].header.code, CONNECT_REPLY);
+    EXPECT_EQ(writes[0].header.port, 80);
+    EXPECT_EQ(writes[0].header.repCode, CONNECT_OK);
+    EXPECT_EQ(writes[0].header.errorCode, 0);
+    EXPECT_EQ(writes[0].header.mainLinkFree, 29);
+    EXPECT_EQ(stream->sendReady, 0);
+    EXPECT_EQ(hub.logLines, Strings{"EV:alice:TCP接続要求: 127.0.0.1 Port=8080 接続"});
+
+    // A reply sent while ready clears sendReady again.
+    sendingDone();
+    manager->connectResult = 0;
+    manager->connectError = 10061;
+    hub.logLines.clear();
+    read(makePacket(KIND_CONTROL, CONNECT_REQUEST, 80, 1));
+    writes = takeWrites();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].header.repCode, CONNECT_NG);
+    EXPECT_EQ(writes[0].header.errorCode, 10061);
+    EXPECT_EQ(writes[0].header.sequence, 1u);
+    EXPECT_EQ(stream->sendReady, 0);
+    EXPECT_EQ(hub.logLines, Strings{"EV:alice:TCP接続要求: 127.0.0.1 Port=8080 接続に失敗"});
+}
+
+TEST_F(StreamTest, WriteAboveTheCommandLimitIsNotSent)
+{
+    open();
+    std::string hex(65534 - 37 - std::strlen(kApps[1]) - 5 + 1, '0');
+    EXPECT_EQ(stream->sendWriteCommand(hex.c_str()), 1);
+    EXPECT_TRUE(takeCommands().empty());
+    EXPECT_EQ(stream->sendReady, 1);
+    hex.pop_back();
+    EXPECT_EQ(stream->sendWriteCommand(hex.c_str()), 1);
+    EXPECT_EQ(takeCommands().size(), 1u);
+    EXPECT_EQ(stream->sendReady, 0);
+}
+
+// ---------------------------------------------------------------- receiving
+
+struct SequenceCase {
+    std::vector<uint32_t> sequences;
+    size_t disconnects;
+};
+
+class ReceiveSequence : public StreamTest, public testing::WithParamInterface<SequenceCase> {};
+
+TEST_P(ReceiveSequence, GapsAskToEndTheStreamAndEveryPacketIsStillDelivered)
+{
+    const SequenceCase& c = GetParam();
+    open();
+    QK_SOCKETTCP* main = manager->addMainSocket(80, SOCKET_STATE_CONNECTED);
+    for (size_t i = 0; i < c.sequences.size(); ++i)
+        read(makePacket(KIND_DATA, 0, 80, c.sequences[i], "p" + std::to_string(i)));
+    EXPECT_EQ(takeCommands(), Strings(c.disconnects, disconnectCommand()));
+    EXPECT_EQ(stream->recvSeq, c.sequences.size());
+    EXPECT_EQ(stream->bytesReceived, 2 * c.sequences.size());
+    for (size_t i = 0; i < c.sequences.size(); ++i) {
+        A2aPacketHeader header;
+        std::string payload;
+        ASSERT_TRUE(dequeue(main->fromPeer.get(), &header, &payload));
+        EXPECT_EQ(payload, "p" + std::to_string(i));
+        EXPECT_EQ(header.sequence, c.sequences[i]);
+    }
+    EXPECT_EQ(main->fromPeer->count, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Numbers, ReceiveSequence,
+                         testing::Values(SequenceCase{{0, 1, 2}, 0}, SequenceCase{{0, 2, 3}, 2},
+                                         SequenceCase{{1, 2, 3}, 3}, SequenceCase{{0, 0}, 1}));
+
+TEST_F(StreamTest, TextsThatCarryNoPacketChangeNothing)
+{
+    open();
+    QK_SOCKETTCP* main = manager->addMainSocket(80, SOCKET_STATE_CONNECTED);
+    stream->peerMainState = 7;
+    std::string valid = toHex(makePacket(KIND_DATA, 0, 80, 0, "data"));
+    std::vector<unsigned char> claimsMore = makePacket(KIND_DATA, 0, 80, 0, "0123456789");
+    claimsMore[2] = 100;   // payloadSize 100 with 10 bytes behind the header
+    const std::string texts[] = {
+        valid.substr(0, valid.size() - 1),                   // odd length
+        "",                                                  // empty
+        std::string(80, '0'),                                // headerSize 0
+        valid + std::string(2 * STREAM_BUFFER_SIZE, '0'),    // more than the packet buffer holds
+        toHex(claimsMore),                                   // shorter than its header says
+    };
+    for (const std::string& text : texts) {
+        readText(text);
+        EXPECT_EQ(stream->recvSeq, 0u) << text.size();
+    }
+    EXPECT_EQ(stream->peerMainState, 7);
+    EXPECT_EQ(stream->bytesReceived, 0u);
+    EXPECT_EQ(main->fromPeer->count, 0);
+    EXPECT_TRUE(takeCommands().empty());
+    // The largest text that fits is a packet.
+    std::string largest = valid + std::string(2 * STREAM_BUFFER_SIZE - valid.size(), '0');
+    readText(largest);
+    EXPECT_EQ(stream->recvSeq, 1u);
+}
+
+TEST_F(StreamTest, UpperCaseHexDecodesToTheSamePacket)
+{
+    open();
+    QK_SOCKETTCP* main = manager->addMainSocket(80, SOCKET_STATE_CONNECTED);
+    std::string payload = "\x01\xab\xcd\xef\xff";
+    readText(toHex(makePacket(KIND_DATA, 0, 80, 0, payload), true));
+    A2aPacketHeader header;
+    std::string delivered;
+    ASSERT_TRUE(dequeue(main->fromPeer.get(), &header, &delivered));
+    EXPECT_EQ(delivered, payload);
+}
+
+TEST_F(StreamTest, KeepAliveAndUnknownKindsMoveOnlyTheCounterAndWords)
+{
+    open();
+    QK_SOCKETTCP* main = manager->addMainSocket(80, SOCKET_STATE_CONNECTED);
+    std::vector<unsigned char> keepAlive = makePacket(KIND_NULL, 0, 0, 0);
+    A2aPacketHeader h = readA2aHeader(keepAlive.data());
+    h.mainLinkState = 2;
+    h.mainLinkFree = 17;
+    h.dataLinkState = 1;
+    h.dataLinkFree = 30;
+    writeA2aHeader(keepAlive.data(), h);
+    read(keepAlive);
+    EXPECT_EQ(stream->peerMainState, 2);
+    EXPECT_EQ(stream->peerMainFree, 17);
+    EXPECT_EQ(stream->peerDataLinkState, 1);
+    EXPECT_EQ(stream->peerDataLinkFree, 30);
+    EXPECT_EQ(stream->recvSeq, 1u);
+    read(makePacket(9, 1, 80, 1, "zz"));
+    read(makePacket(KIND_CONTROL, 7, 80, 2));
+    EXPECT_EQ(stream->recvSeq, 3u);
+    EXPECT_EQ(stream->bytesReceived, 2u);
+    EXPECT_EQ(stream->peerMainState, 0);   // taken from every packet
+    EXPECT_TRUE(manager->calls.empty());
+    EXPECT_EQ(main->fromPeer->count, 0);
+    EXPECT_TRUE(takeCommands().empty());
+    EXPECT_TRUE(hub.logLines.empty());
+}
+
+TEST_F(StreamTest, MainLinkDisconnectRequestGoesToTheQueueOrTheManager)
+{
+    open();
+    read(makePacket(KIND_CONTROL, DISCONNECT_REQUEST, 80, 0));   // no main socket
+    EXPECT_EQ(manager->calls, Strings{"disconnect 80"});
+    QK_SOCKETTCP* main = manager->addMainSocket(80, SOCKET_STATE_CONNECTED);
+    read(makePacket(KIND_CONTROL, DISCONNECT_REQUEST, 2121, 1));   // any port off the FTP channel
+    A2aPacketHeader header;
+    ASSERT_TRUE(dequeue(main->fromPeer.get(), &header));
+    EXPECT_EQ(header.code, DISCONNECT_REQUEST);
+    EXPECT_EQ(header.port, 2121);
+    fill(main->fromPeer.get(), 30);
+    read(makePacket(KIND_CONTROL, DISCONNECT_REQUEST, 80, 2));
+    EXPECT_EQ(manager->calls, (Strings{"disconnect 80", "disconnect 80"}));
+    EXPECT_EQ(hub.logLines, (Strings{"EV:alice:TCP切断要求: 127.0.0.1 Port=80 切断",
+                                     "EV:alice:TCP切断要求: 127.0.0.1 Port=2121 切断",
+                                     "EV:alice:TCP切断要求: 127.0.0.1 Port=80 切断"}));
+    read(makePacket(KIND_CONTROL, CONNECT_REPLY, 80, 3));
+    EXPECT_EQ(manager->calls.back(), "reply 80 0");
+}
+
+TEST_F(StreamTest, FtpChannelPassesOnlyADisconnectForItsOwnPort)
+{
+    open(0);
+    EXPECT_EQ(stream->localPort, 21);
+    QK_SOCKETTCP* main = manager->addMainSocket(21, SOCKET_STATE_CONNECTED);
+    read(makePacket(KIND_CONTROL, DISCONNECT_REQUEST, 2121, 0));
+    EXPECT_EQ(main->fromPeer->count, 0);
+    EXPECT_TRUE(hub.logLines.empty());
+    EXPECT_EQ(stream->recvSeq, 1u);
+    read(makePacket(KIND_CONTROL, DISCONNECT_REQUEST, 21, 1));
+    EXPECT_EQ(main->fromPeer->count, 1);
+    EXPECT_EQ(hub.logLines.size(), 1u);
+}
+
+TEST_F(StreamTest, DataLinkControlPackets)
+{
+    open(0);
+    read(makePacket(KIND_DLINK_CONTROL, CONNECT_REQUEST, 3000, 0));
+    EXPECT_EQ(manager->calls.back(), "dlinkConnect 127.0.0.1:3000");
+    std::vector<SentPacket> writes = takeWrites();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].header.kind, KIND_DLINK_CONTROL);
+    EXPECT_EQ(writes[0].header.code, CONNECT_REPLY);
+    EXPECT_EQ(writes[0].header.port, 3000);
+    EXPECT_EQ(writes[0].header.repCode, CONNECT_OK);
+
+    manager->dataLinkResult = 0;
+    manager->connectError = 10060;
+    read(makePacket(KIND_DLINK_CONTROL, CONNECT_REQUEST, 3001, 1));
+    writes = takeWrites();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].header.repCode, CONNECT_NG);
+    EXPECT_EQ(writes[0].header.errorCode, 10060);
+
+    read(makePacket(KIND_DLINK_CONTROL, CONNECT_REPLY, 3002, 2));
+    EXPECT_EQ(manager->calls.back(), "dlinkReply 3002 0");
+    read(makePacket(KIND_DLINK_CONTROL, DISCONNECT_REQUEST, 3003, 3));   // no data-link socket
+    EXPECT_EQ(manager->calls.back(), "dlinkDisconnect 3003");
+    QK_SOCKETTCP* data = manager->addDataLinkSocket(3004, SOCKET_STATE_CONNECTED);
+    read(makePacket(KIND_DLINK_CONTROL, DISCONNECT_REQUEST, 3004, 4));
+    EXPECT_EQ(data->fromPeer->count, 1);
+    EXPECT_EQ(hub.logLines, (Strings{"EV:alice:TCP接続要求(d-link): 127.0.0.1 Port=3000 接続",
+                                     "EV:alice:TCP接続要求(d-link): 127.0.0.1 Port=3001 接続に失敗",
+                                     "EV:alice:TCP切断要求(d-link): 127.0.0.1 Port=3003 切断",
+                                     "EV:alice:TCP切断要求(d-link): 127.0.0.1 Port=3004 切断"}));
+    // Data without a socket of its link is ignored.
+    read(makePacket(KIND_DATA, 0, 21, 5, "x"));
+    EXPECT_EQ(stream->recvSeq, 6u);
+}
+
+// ------------------------------------------------------------ FTP rewriting
+
+struct RewriteCase {
+    const char* name;
+    const char* text;
+    int createResult;        // what createDataLink answers (-2: the port given)
+    const char* createCall;  // expected call, or null for none
+    bool rewritten;
+    const char* logPart;     // expected log line part, or null for none
+};
+
+class FtpRewriting : public StreamTest, public testing::WithParamInterface<RewriteCase> {};
+
+TEST_P(FtpRewriting, ReplacesTheAnnouncedAddressWithADataLink)
+{
+    const RewriteCase& c = GetParam();
+    open(0);
+    QK_SOCKETTCP* main = manager->addMainSocket(21, SOCKET_STATE_CONNECTED);
+    manager->createDataLinkResult = c.createResult;
+    read(makePacket(KIND_DATA, 0, 21, 0, c.text));
+    A2aPacketHeader header;
+    std::string payload;
+    ASSERT_TRUE(dequeue(main->fromPeer.get(), &header, &payload));
+    if (c.createCall != nullptr)
+        EXPECT_EQ(manager->calls, Strings{c.createCall});
+    else
+        EXPECT_TRUE(manager->calls.empty());
+    if (c.rewritten) {
+        FtpDataPort found = findFtpDataPort(reinterpret_cast<const unsigned char*>(c.text), std::strlen(c.text));
+        char expected[128];
+        size_t length = buildFtpText(found.kind, getLocalAddress(), c.createResult, expected, sizeof expected);
+        EXPECT_EQ(payload, std::string(expected, length));
+        EXPECT_EQ(header.payloadSize, length);
+    } else {
+        EXPECT_EQ(payload, c.text);
+    }
+    if (c.logPart != nullptr) {
+        ASSERT_EQ(hub.logLines.size(), 1u);
+        EXPECT_NE(hub.logLines[0].find(c.logPart), std::string::npos) << hub.logLines[0];
+    } else {
+        EXPECT_TRUE(hub.logLines.empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, FtpRewriting,
+    testing::Values(
+        RewriteCase{"Passive", "227 Entering Passive Mode (192,168,0,10,4,1).\r\n", 50000, "createDataLink 1025", true,
+                    "EV:aliceとのFTP接続:127.0.0.1とのd-port=50000/1025 作成"},
+        RewriteCase{"Port", "PORT 10,0,0,2,7,208\r\n", 40001, "createDataLink 2000", true,
+                    "EV:aliceとのFTP接続:127.0.0.1とのd-port=40001/2000 作成"},
+        RewriteCase{"CreateFails", "227 Entering Passive Mode (192,168,0,10,4,1).\r\n", -1, "createDataLink 1025",
+                    false, "EV:aliceとのFTP接続:127.0.0.1とのd-port=1025 作成失敗."},
+        RewriteCase{"SamePort", "PORT 10,0,0,2,7,208\r\n", -2, "createDataLink 2000", false, nullptr},
+        RewriteCase{"PortAbove65535", "227 Entering Passive Mode (1,2,3,4,256,0)\r\n", 50000, nullptr, false, nullptr},
+        RewriteCase{"SplitFirstHalf", "227 Entering Passive", 50000, nullptr, false, nullptr},
+        RewriteCase{"SplitSecondHalf", " Mode (192,168,0,10,4,1).\r\n", 50000, nullptr, false, nullptr},
+        RewriteCase{"FewerThanSixNumbers", "PORT 10,0,0,2\r\n", 50000, nullptr, false, nullptr},
+        RewriteCase{"OtherText", "150 Opening data connection.\r\n", 50000, nullptr, false, nullptr}),
+    [](const testing::TestParamInfo<RewriteCase>& param) { return std::string(param.param.name); });
+
+TEST_F(StreamTest, OtherChannelsDoNotRewrite)
+{
+    open(1);
+    QK_SOCKETTCP* main = manager->addMainSocket(80, SOCKET_STATE_CONNECTED);
+    const std::string text = "PORT 10,0,0,2,7,208\r\n";
+    read(makePacket(KIND_DATA, 0, 80, 0, text));
+    A2aPacketHeader header;
+    std::string payload;
+    ASSERT_TRUE(dequeue(main->fromPeer.get(), &header, &payload));
+    EXPECT_EQ(payload, text);
+    EXPECT_TRUE(manager->calls.empty());
+}
+
+// ------------------------------------------------------- full from-peer queue
+
+TEST_F(StreamTest, DataForAnEndedConnectionIsDroppedWithoutWaiting)
+{
+    open();
+    QK_SOCKETTCP* main = manager->addMainSocket(80, SOCKET_STATE_ACCEPTING);
+    fill(main->fromPeer.get(), 30);
+    auto start = std::chrono::steady_clock::now();
+    read(makePacket(KIND_DATA, 0, 80, 0, "late"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));   // no 5 s wait
+    EXPECT_EQ(main->fromPeer->count, 30);
+    EXPECT_TRUE(takeWrites().empty());
+    EXPECT_TRUE(hub.logLines.empty());
+}
+
+TEST_F(StreamTest, FullQueueWaitsForTheRelayAndLosesNothing)
+{
+    open();
+    QK_SOCKETTCP* main = manager->addMainSocket(80, SOCKET_STATE_CONNECTED);
+    for (int i = 0; i < 30; ++i)
+        queuePacket(main->fromPeer.get(), makePacket(KIND_DATA, 0, 80, 0, "p" + std::to_string(i)));
+    Strings relayed;
+    std::thread relay([&] {
+        // The relay thread takes one packet per 20 ms pass, after a stall.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        for (int i = 0; i < 31; ++i) {
+            A2aPacketHeader header;
+            std::string payload;
+            for (int tries = 0; tries < 500 && !dequeue(main->fromPeer.get(), &header, &payload); ++tries)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            relayed.push_back(payload);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    read(makePacket(KIND_DATA, 0, 80, 0, "kept"));
+    relay.join();
+    ASSERT_EQ(relayed.size(), 31u);
+    for (int i = 0; i < 30; ++i)
+        EXPECT_EQ(relayed[static_cast<size_t>(i)], "p" + std::to_string(i));
+    EXPECT_EQ(relayed[30], "kept");
+    EXPECT_TRUE(takeWrites().empty());
+    EXPECT_TRUE(hub.logLines.empty());
+}
+
+TEST_F(StreamTest, FullQueueThatNeverDrainsEndsTheConnectionAtBothEnds)
+{
+    open();
+    QK_SOCKETTCP* main = manager->addMainSocket(80, SOCKET_STATE_CONNECTED);
+    fill(main->fromPeer.get(), 30);
+    read(makePacket(KIND_DATA, 0, 8080, 0, "lost"));   // waits 100 x 50 ms
+    EXPECT_EQ(hub.logLines, Strings{"ER:alice:TCP接続: 127.0.0.1 Port=8080 QUEFULLを検出、切断"});
+    // The local relay finds a disconnect request (the undeliverable data is gone).
+    A2aPacketHeader header;
+    ASSERT_TRUE(dequeue(main->fromPeer.get(), &header));
+    EXPECT_EQ(header.kind, KIND_CONTROL);
+    EXPECT_EQ(header.code, DISCONNECT_REQUEST);
+    EXPECT_EQ(header.port, 80);
+    EXPECT_EQ(main->fromPeer->count, 0);
+    // The peer gets one as well, at once.
+    std::vector<SentPacket> writes = takeWrites();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].header.kind, KIND_CONTROL);
+    EXPECT_EQ(writes[0].header.code, DISCONNECT_REQUEST);
+    EXPECT_EQ(writes[0].header.port, 80);
+}
+
+struct OversizeCase {
+    bool mainLink;
+    const char* logLine;
+};
+
+class OversizePacket : public StreamTest, public testing::WithParamInterface<OversizeCase> {};
+
+TEST_P(OversizePacket, ThatNoSlotHoldsEndsTheConnection)
+{
+    const OversizeCase& c = GetParam();
+    open(0);
+    QK_SOCKETTCP* socket = c.mainLink ? manager->addMainSocket(21, SOCKET_STATE_CONNECTED)
+                                      : manager->addDataLinkSocket(3000, SOCKET_STATE_CONNECTED);
+    fill(socket->fromPeer.get(), 2);
+    std::string big(QUE_ENTRY_SIZE, 'b');
+    read(makePacket(c.mainLink ? KIND_DATA : KIND_DLINK_DATA, 0, 4242, 0, big));
+    EXPECT_EQ(hub.logLines, Strings{c.logLine});
+    // What was queued before stays, then the disconnect request.
+    ASSERT_EQ(socket->fromPeer->count, 3);
+    A2aPacketHeader header;
+    ASSERT_TRUE(dequeue(socket->fromPeer.get(), &header));
+    ASSERT_TRUE(dequeue(socket->fromPeer.get(), &header));
+    ASSERT_TRUE(dequeue(socket->fromPeer.get(), &header));
+    uint16_t kind = c.mainLink ? KIND_CONTROL : KIND_DLINK_CONTROL;
+    EXPECT_EQ(header.kind, kind);
+    EXPECT_EQ(header.code, DISCONNECT_REQUEST);
+    std::vector<SentPacket> writes = takeWrites();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].header.kind, kind);
+    EXPECT_EQ(writes[0].header.code, DISCONNECT_REQUEST);
+    EXPECT_EQ(writes[0].header.port, socket->port);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, OversizePacket,
+    testing::Values(OversizeCase{true, "ER:alice:TCP接続: 127.0.0.1 Port=4242 QUEFULLを検出、切断"},
+                    OversizeCase{false, "ER:aliceとのFTP接続:127.0.0.1とのd-port=4242 QUEFULLを検出"}));
+
+// ------------------------------------------------------------ failed sends
+
+TEST_F(StreamTest, FailedWriteInTheMiddleOfATickLeavesTheDestroyedStreamAlone)
+{
+    open(0);
+    QK_SOCKETTCP* main = manager->addMainSocket(21, SOCKET_STATE_CONNECTED);
+    QK_SOCKETTCP* data = manager->addDataLinkSocket(3000, SOCKET_STATE_CONNECTED);
+    queuePacket(main->toPeer.get(), makePacket(KIND_DATA, 0, 21, 0, "RETR file\r\n"));
+    queuePacket(data->toPeer.get(), makePacket(KIND_DLINK_DATA, 0, 3000, 0, "bytes"));
+    skype->failNext = 1;
+    tick();
+    EXPECT_EQ(skype->failedCommands.size(), 1u);
+    EXPECT_TRUE(takeWrites().empty());   // the data link's packet went with the stream
+    EXPECT_EQ(a2a->hasStream(), 0);
+    EXPECT_EQ(logLinesContaining("をキャンセル").size(), 1u);
+    EXPECT_EQ(app(0).state, APPLICATION_NOT_CREATED);
+}
+
+TEST_F(StreamTest, FailedKeepAliveLeavesTheDestroyedStreamAlone)
+{
+    open();
+    tick(600);
+    skype->failNext = 1;
+    tick();
+    EXPECT_EQ(skype->failedCommands.size(), 1u);
+    EXPECT_EQ(a2a->hasStream(), 0);
+}
+
+TEST_F(StreamTest, FailedConnectReplyWritesNoLogLine)
+{
+    open();
+    skype->failNext = 1;
+    read(makePacket(KIND_CONTROL, CONNECT_REQUEST, 80, 0));
+    EXPECT_EQ(skype->failedCommands.size(), 1u);
+    EXPECT_EQ(a2a->hasStream(), 0);
+    EXPECT_TRUE(logLinesContaining("TCP接続要求").empty());
+}
+
+TEST_F(StreamTest, FailedDisconnectAfterASequenceGapDropsThePacket)
+{
+    open();
+    manager->addMainSocket(80, SOCKET_STATE_CONNECTED);
+    skype->failNext = 1;
+    read(makePacket(KIND_DATA, 0, 80, 7, "gap"));
+    EXPECT_EQ(skype->failedCommands, Strings{disconnectCommand()});
+    EXPECT_EQ(a2a->hasStream(), 0);
+}
+
+TEST_F(StreamTest, FailedDisconnectToThePeerAfterAnOversizePacket)
+{
+    open();
+    manager->addMainSocket(80, SOCKET_STATE_CONNECTED);
+    skype->failNext = 1;
+    read(makePacket(KIND_DATA, 0, 80, 0, std::string(QUE_ENTRY_SIZE, 'b')));
+    EXPECT_EQ(skype->failedCommands.size(), 1u);
+    EXPECT_EQ(a2a->hasStream(), 0);
+}
+
+TEST_F(StreamTest, StreamEndedByANotificationDuringItsOwnWrite)
+{
+    // Skype may deliver a notification while a command of ours is still
+    // inside its SendMessage: here the STREAMS list that ends this stream.
+    open(0);
+    QK_SOCKETTCP* main = manager->addMainSocket(21, SOCKET_STATE_CONNECTED);
+    QK_SOCKETTCP* data = manager->addDataLinkSocket(3000, SOCKET_STATE_CONNECTED);
+    queuePacket(main->toPeer.get(), makePacket(KIND_DATA, 0, 21, 0, "QUIT\r\n"));
+    queuePacket(data->toPeer.get(), makePacket(KIND_DLINK_DATA, 0, 3000, 0, "bytes"));
+    bool sentStreams = false;
+    skype->onCommand = [&](const std::string& command) {
+        if (!sentStreams && command.find(" WRITE ") != std::string::npos) {
+            sentStreams = true;
+            appNotify(0, "STREAMS");
+        }
+    };
+    tick();
+    skype->onCommand = nullptr;
+    EXPECT_TRUE(sentStreams);
+    EXPECT_EQ(takeWrites().size(), 1u);
+    EXPECT_EQ(a2a->hasStream(), 0);
+    EXPECT_EQ(logLinesContaining("を切断").size(), 1u);
+}
+
+TEST_F(StreamTest, FailedRefusalStopsTheStreamsList)
+{
+    setContacts("alice");
+    skype->failNext = 1;
+    appNotify(1, "STREAMS mallory:1 alice:2");
+    EXPECT_EQ(skype->failedCommands, Strings{"ALTER APPLICATION ZorvaneForHttp000 DISCONNECT mallory:1"});
+    EXPECT_EQ(a2a->hasStream(), 0);
+    EXPECT_TRUE(logLinesContaining("で接続").empty());
+    EXPECT_TRUE(logLinesContaining("拒否").empty());
+}
+
+TEST_F(StreamTest, FailedReadRequestLosesTheLinkCleanly)
+{
+    open();
+    skype->failNext = 1;
+    appNotify(1, "RECEIVED alice:5=1");
+    EXPECT_EQ(skype->failedCommands, Strings{"ALTER APPLICATION ZorvaneForHttp000 READ alice:5"});
+    EXPECT_EQ(a2a->hasStream(), 0);
+}
+
+} // namespace
