@@ -2,6 +2,7 @@
 
 #include "skypelink/skypemodel.h"
 
+#include <chrono>
 #include <cstring>
 #include <ostream>
 
@@ -50,6 +51,7 @@ LRESULT FakeSkype::handle(UINT message, WPARAM wParam, LPARAM lParam)
         registered.push_back(message);
     if (message == discoverMessage) {
         discovers.push_back(reinterpret_cast<HWND>(wParam));
+        discoverTimes.push_back(std::chrono::steady_clock::now());
         return 0;
     }
     if (message == WM_COPYDATA) {
@@ -126,7 +128,14 @@ std::vector<ShownMessageBox>& shownMessageBoxes()
 
 bool pumpUntil(const std::function<bool()>& done, int ms)
 {
-    if (done())
-        return true;
-    return PumpMessages(ms, done);
+    // In short slices: the loop wakes only for its own events, and `done`
+    // may depend on another thread.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0)
+            return false;
+        PumpMessages(static_cast<int>(left < 20 ? left : 20), done);
+    }
+    return true;
 }

@@ -6,6 +6,7 @@
 #include "skypelink/skypecom.h"
 #include "skypelink/skypemodel.h"
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -33,6 +34,7 @@ public:
     std::vector<std::string> failedCommands; // commands answered with 0
     std::vector<HWND> commandSenders;        // wParam of every WM_COPYDATA
     std::vector<HWND> discovers;             // wParam of every discover broadcast
+    std::vector<std::chrono::steady_clock::time_point> discoverTimes;
     std::vector<UINT> registered;            // registered messages seen, in order
     int failNext = 0;                        // answer the next N commands with 0
     std::function<bool(const std::string&)> refuse;   // answer 0 where it says so
