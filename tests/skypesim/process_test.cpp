@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -49,6 +50,19 @@ struct Sim {
     }
 };
 
+std::string readFile(const std::string& path)
+{
+    std::string out;
+    if (FILE* f = std::fopen(path.c_str(), "r")) {
+        char buf[512];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+            out.append(buf, n);
+        std::fclose(f);
+    }
+    return out;
+}
+
 // Calls one skypesim's window directly (two skypesims share this desktop).
 bool attach(SimClient& client, Sim& sim)
 {
@@ -64,6 +78,16 @@ TEST(SkypesimProcess, BadCommandLineAndHelp)
     EXPECT_EQ(WEXITSTATUS(std::system((kExe + " --contact bob 2>/dev/null").c_str())), 2);
     EXPECT_EQ(WEXITSTATUS(std::system((kExe + " --help >/dev/null").c_str())), 0);
     EXPECT_EQ(WEXITSTATUS(std::system((kExe + " --user a --listen 8.8.8.8:1 2>/dev/null").c_str())), 1);
+}
+
+TEST(SkypesimProcess, PythonControlHelper)
+{
+    std::string dir = workDir + "/py";
+    ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+    std::string cmd = std::string("/usr/bin/python3 ") + SKYPESIM_TESTS + "/control_py_check.py " + kExe + " " +
+                      SKYPESIM_TOOLS + " " + dir + " > " + dir + "/check.log 2>&1";
+    int rc = std::system(cmd.c_str());
+    EXPECT_EQ(WEXITSTATUS(rc), 0) << readFile(dir + "/check.log");
 }
 
 TEST(SkypesimProcess, BroadcastAttachAndTheContactList)
