@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <system_error>
 
 int32_t socketLayerReady = 0;
 int32_t localOnly = 1;
@@ -574,8 +575,8 @@ void QK_SOCKETTCP::executeServer()
         if (stopFlag == 1)
             break;
         RelayEnd end = relayUntilEnd(true);
-        if (end == RelayEnd::Stop)
-            break;
+        if (end == RelayEnd::Stop || stopFlag == 1)
+            break; // a failure after the stop request is the stop itself
         if (end == RelayEnd::Receive)
             trace("Thread:Recv Fatal Error exit thread port=%d\n", port);
         else if (end == RelayEnd::Send)

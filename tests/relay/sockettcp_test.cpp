@@ -266,6 +266,23 @@ TEST_F(SocketTcp, StopWhileWaitingForTheAnswerClosesAndQueuesDisconnect)
     EXPECT_EQ(connectLocal(port), INVALID_SOCKET);
 }
 
+TEST_F(SocketTcp, StopWhileRelayingQueuesOneDisconnect)
+{
+    int port = startServer();
+    SOCKET c = connectAndExpectRequest(port);
+    s_->replyState = CONNECT_OK;
+    ASSERT_TRUE(sendAll(c, randomBytes(10, 14)));
+    Taken t;
+    ASSERT_TRUE(takePacket(*s_->toPeer, &t));
+    EXPECT_EQ(t.header.kind, KIND_DATA);
+    s_->stopThread();
+    char buf[8];
+    EXPECT_EQ(recv(c, buf, sizeof buf, 0), 0);
+    ASSERT_TRUE(takePacket(*s_->toPeer, &t, 1s));
+    EXPECT_EQ(t.header.code, DISCONNECT_REQUEST);
+    EXPECT_EQ(s_->toPeer->count.load(), 0) << "one DISCONNECT_REQUEST, not two";
+}
+
 TEST_F(SocketTcp, StopWhileAcceptingEndsTheThread)
 {
     int port = startServer();
