@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
+#include <ostream>
 #include <string>
 
 namespace {
@@ -18,6 +20,15 @@ struct FindCase {
     FtpTextKind kind;
     long long port;
 };
+
+// Readable test names: the text with everything but letters and digits as "_".
+void PrintTo(const FindCase& c, std::ostream* out)
+{
+    std::string name;
+    for (const char* p = c.text; *p != '\0' && name.size() < 48; ++p)
+        name.push_back(std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_');
+    *out << (name.empty() ? std::string("empty") : name);
+}
 
 class FindFtpDataPort : public testing::TestWithParam<FindCase> {};
 

@@ -4,6 +4,7 @@
 
 #include "tunnel/skypeapplication.h"
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -131,6 +132,11 @@ struct AcceptCase {
     const char* entry;
     bool accepted;
 };
+
+void PrintTo(const AcceptCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class AcceptRules : public SkypeApplicationTest, public testing::WithParamInterface<AcceptCase> {};
 

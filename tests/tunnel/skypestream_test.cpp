@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -192,6 +193,11 @@ struct GateCase {
     bool sent;
 };
 
+void PrintTo(const GateCase& c, std::ostream* out)
+{
+    *out << "state" << c.peerMainState << "_free" << c.peerMainFree;
+}
+
 class DataLinkGate : public StreamTest, public testing::WithParamInterface<GateCase> {};
 
 TEST_P(DataLinkGate, HoldsDataLinkPacketsWhileThePeersMainLinkIsShort)
@@ -274,6 +280,13 @@ struct SequenceCase {
     std::vector<uint32_t> sequences;
     size_t disconnects;
 };
+
+void PrintTo(const SequenceCase& c, std::ostream* out)
+{
+    *out << "seq";
+    for (uint32_t n : c.sequences)
+        *out << "_" << n;
+}
 
 class ReceiveSequence : public StreamTest, public testing::WithParamInterface<SequenceCase> {};
 
@@ -452,6 +465,11 @@ struct RewriteCase {
     const char* logPart;     // expected log line part, or null for none
 };
 
+void PrintTo(const RewriteCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
 class FtpRewriting : public StreamTest, public testing::WithParamInterface<RewriteCase> {};
 
 TEST_P(FtpRewriting, ReplacesTheAnnouncedAddressWithADataLink)
@@ -585,6 +603,11 @@ struct OversizeCase {
     bool mainLink;
     const char* logLine;
 };
+
+void PrintTo(const OversizeCase& c, std::ostream* out)
+{
+    *out << (c.mainLink ? "mainLink" : "dataLink");
+}
 
 class OversizePacket : public StreamTest, public testing::WithParamInterface<OversizeCase> {};
 
