@@ -11,8 +11,9 @@ function(zorvane_add_test name)
   if(ARG_TSAN)
     list(APPEND labels tsan)
   endif()
-  gtest_discover_tests(${name}
-    DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${labels}"
-               ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  set(properties ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  if(labels)
+    list(APPEND properties LABELS "${labels}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
 endfunction()
