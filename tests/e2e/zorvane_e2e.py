@@ -1,0 +1,547 @@
+#!/usr/bin/python3
+"""Whole-system runs: two desktops, two skypesims (alice, bob), the host as
+client application (alice) and as server application (bob), real servers
+behind the server application and real clients in front of the client.
+
+Each case runs in a network namespace of its own (unshare -n, as root), so
+the channel ports (21, 80, ...) are free whatever else runs on the machine.
+
+usage: zorvane_e2e.py --host PATH --sim PATH CASE
+       zorvane_e2e.py --list
+"""
+import argparse
+import ftplib
+import hashlib
+import http.server
+import io
+import os
+import random
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+BOB_LISTEN = ("127.0.0.1", 47001)
+FTP_HOST = "127.0.0.2"          # the FTP server's own loopback address, port 21
+HTTP_PORT = 18080               # forward port of channel 1
+BULK_PORT = 19023               # forward port of channel 4
+CLOSED_PORT = 19999             # forward port of channel 3: nothing listens
+CLIENT_PORTS = [21, 80, 2401, 5900, 9023]
+
+
+def log(*args):
+    print("[e2e %7.2f]" % (time.monotonic() - START), *args, flush=True)
+
+
+START = time.monotonic()
+
+
+# ---------------------------------------------------------------- processes
+
+class Proc:
+    """A child process whose standard output is collected line by line."""
+
+    def __init__(self, name, argv, env, cwd=None):
+        self.name = name
+        self.lines = []
+        self.cond = threading.Condition()
+        self.p = subprocess.Popen(argv, env=env, cwd=cwd, stdout=subprocess.PIPE,
+                                  stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for raw in self.p.stdout:
+            line = raw.decode("utf-8", "replace").rstrip("\r\n")
+            with self.cond:
+                self.lines.append(line)
+                self.cond.notify_all()
+        with self.cond:
+            self.cond.notify_all()
+
+    def wait_line(self, predicate, timeout, start=0):
+        """Index of the first line from `start` on that satisfies predicate."""
+        deadline = time.monotonic() + timeout
+        with self.cond:
+            i = start
+            while True:
+                while i < len(self.lines):
+                    if predicate(self.lines[i]):
+                        return i
+                    i += 1
+                left = deadline - time.monotonic()
+                if left <= 0 or (self.p.poll() is not None and i >= len(self.lines)):
+                    raise AssertionError("%s: no matching line within %ss (exit %s)"
+                                         % (self.name, timeout, self.p.poll()))
+                self.cond.wait(min(left, 0.2))
+
+    def has(self, text):
+        with self.cond:
+            return any(text in line for line in self.lines)
+
+    def count(self, text):
+        with self.cond:
+            return sum(1 for line in self.lines if text in line)
+
+    def stop(self, sig=signal.SIGTERM, timeout=15):
+        if self.p.poll() is None:
+            self.p.send_signal(sig)
+            try:
+                self.p.wait(timeout)
+            except subprocess.TimeoutExpired:
+                self.p.kill()
+                self.p.wait()
+        self.reader.join(5)
+        return self.p.returncode
+
+    def dump(self, last=60):
+        with self.cond:
+            tail = self.lines[-last:]
+        print("----- %s (last %d lines)" % (self.name, len(tail)))
+        for line in tail:
+            print("  " + line)
+
+
+class Control:
+    """skypesim's control channel: one command line, one reply line."""
+
+    def __init__(self, path):
+        self.path = path
+
+    def request(self, line, timeout=10):
+        s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        s.settimeout(timeout)
+        s.connect(self.path)
+        s.sendall((line + "\n").encode())
+        data = b""
+        while not data.endswith(b"\n"):
+            chunk = s.recv(65536)
+            if not chunk:
+                break
+            data += chunk
+        s.close()
+        return data.decode("utf-8", "replace").strip()
+
+
+# ---------------------------------------------------------------- the world
+
+def ini_text(sections):
+    out = []
+    for name, keys in sections.items():
+        out.append("[%s]" % name)
+        out.extend("%s=%s" % kv for kv in keys.items())
+    return "\r\n".join(out) + "\r\n"
+
+
+class World:
+    def __init__(self, host_exe, sim_exe, forward_host1="127.0.0.1"):
+        self.host_exe = host_exe
+        self.sim_exe = sim_exe
+        self.root = tempfile.mkdtemp(prefix="zorvane-e2e-")
+        self.procs = []
+        self.sims = {}
+        self.hosts = {}
+        self.desk = {u: os.path.join(self.root, "desktop-" + u) for u in ("alice", "bob")}
+        self.prog = {u: os.path.join(self.root, "program-" + u) for u in ("alice", "bob")}
+        for d in list(self.desk.values()) + list(self.prog.values()):
+            os.makedirs(d, mode=0o700)
+        for u in ("alice", "bob"):
+            os.symlink(host_exe, os.path.join(self.prog[u], "zorvanehost"))
+        # alice: client application, auto-connects to bob.
+        self.write_ini("alice", {
+            "SYSTEM": {"APPMODE": 1},
+            "CLIENT": {"AUTOCONNECT": 1, "AUTOCONNECTUSER": "bob"},
+        })
+        # bob: server application; forwards channel 0 to the FTP server,
+        # 1 to the HTTP server, 3 to a closed port, 4 to the bulk server.
+        self.write_ini("bob", {
+            "SYSTEM": {"APPMODE": 0, "ENABLEUSER": 0},
+            "SERVER": {"FOWERDHOST1": FTP_HOST, "FOWERDPORT1": 21,
+                       "FOWERDHOST2": forward_host1, "FOWERDPORT2": HTTP_PORT,
+                       "FOWERDHOST4": "127.0.0.1", "FOWERDPORT4": CLOSED_PORT,
+                       "FOWERDHOST5": "127.0.0.1", "FOWERDPORT5": BULK_PORT},
+        })
+
+    def write_ini(self, user, sections):
+        with open(os.path.join(self.prog[user], "ZorvaneForTcp.ini"), "w") as f:
+            f.write(ini_text(sections))
+
+    def env(self, user):
+        e = dict(os.environ)
+        e["ZORVANE_DESKTOP"] = self.desk[user]
+        e["QT_QPA_PLATFORM"] = "offscreen"
+        return e
+
+    def start_sim(self, user):
+        control = os.path.join(self.root, "control-" + user)
+        if os.path.exists(control):
+            os.unlink(control)
+        if user == "bob":
+            argv = ["--user", "bob", "--contact", "alice",
+                    "--listen", "%s:%d" % BOB_LISTEN]
+        else:
+            argv = ["--user", "alice", "--contact", "bob@%s:%d" % BOB_LISTEN]
+        p = Proc("skypesim-" + user,
+                 [self.sim_exe] + argv + ["--control", control],
+                 self.env(user))
+        self.procs.append(p)
+        p.wait_line(lambda line: line.startswith("skypesim ready"), 20)
+        self.sims[user] = (p, Control(control))
+        return p
+
+    def start_host(self, user, debug=False):
+        argv = [os.path.join(self.prog[user], "zorvanehost")]
+        if debug:
+            argv.append("-D119")
+        p = Proc("host-" + user, argv, self.env(user), cwd=self.root)
+        self.procs.append(p)
+        p.wait_line(lambda line: line.startswith("HOST READY"), 20)
+        self.hosts[user] = p
+        return p
+
+    def streams(self, user):
+        reply = self.sims[user][1].request("streams")
+        assert reply.startswith("OK"), reply
+        return reply[2:].split()
+
+    def wait_streams(self, count, timeout=60):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if len(self.streams("alice")) >= count and len(self.streams("bob")) >= count:
+                return
+            time.sleep(0.2)
+        raise AssertionError("streams not up: alice=%s bob=%s"
+                             % (self.streams("alice"), self.streams("bob")))
+
+    def wait_listening(self, port, timeout=30):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if ("0100007F:%04X" % port) in listening_sockets():
+                return
+            time.sleep(0.1)
+        raise AssertionError("client application does not listen on %d" % port)
+
+    def up(self):
+        """Both skypesims, both hosts, five streams, the five local ports."""
+        self.start_sim("bob")
+        self.start_sim("alice")
+        self.start_host("bob")
+        self.start_host("alice")
+        self.wait_streams(5)
+        for port in CLIENT_PORTS:
+            self.wait_listening(port)
+        log("tunnel up: alice streams", self.streams("alice"))
+
+    def close(self, failed):
+        for p in reversed(self.procs):
+            p.stop()
+        if failed:
+            for p in self.procs:
+                p.dump()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def listening_sockets():
+    """Local addresses in LISTEN state, as /proc/net/tcp spells them."""
+    out = set()
+    with open("/proc/net/tcp") as f:
+        next(f)
+        for line in f:
+            fields = line.split()
+            if fields[3] == "0A":
+                out.add(fields[1])
+    return out
+
+
+# ---------------------------------------------------------------- servers
+
+def pattern(seed, size):
+    """Deterministic pseudo-random bytes."""
+    rnd = random.Random(seed)
+    return rnd.randbytes(size)
+
+
+class HttpServer:
+    def __init__(self, body):
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                self.send_response(200)
+                self.send_header("Content-Type", "application/octet-stream")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", HTTP_PORT), Handler)
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+def send_all_recv_all(sock, outgoing, incoming_size, result):
+    """Sends outgoing while receiving incoming_size bytes; result gets the
+    sha256 of what arrived and the byte count."""
+    def sender():
+        try:
+            view = memoryview(outgoing)
+            while view:
+                n = sock.send(view[:65536])
+                view = view[n:]
+        except OSError as e:
+            result["send_error"] = str(e)
+
+    t = threading.Thread(target=sender, daemon=True)
+    t.start()
+    h = hashlib.sha256()
+    got = 0
+    while got < incoming_size:
+        chunk = sock.recv(min(1 << 20, incoming_size - got))
+        if not chunk:
+            break
+        h.update(chunk)
+        got += len(chunk)
+    t.join(600)
+    result["hash"] = h.hexdigest()
+    result["bytes"] = got
+
+
+# ---------------------------------------------------------------- cases
+
+def case_http(world):
+    body = pattern(1, 300_000)
+    server = HttpServer(body)
+    try:
+        world.up()
+        t0 = time.monotonic()
+        out = subprocess.run(["curl", "-sS", "--max-time", "60", "-o", "-",
+                              "http://127.0.0.1:80/file"], capture_output=True, timeout=90)
+        assert out.returncode == 0, out.stderr.decode()
+        assert hashlib.sha256(out.stdout).hexdigest() == hashlib.sha256(body).hexdigest(), \
+            "body differs (%d bytes)" % len(out.stdout)
+        log("HTTP GET of %d bytes in %.2fs" % (len(body), time.monotonic() - t0))
+        # First byte back: connect, send one request, time to the first byte.
+        t0 = time.monotonic()
+        s = socket.create_connection(("127.0.0.1", 80))
+        s.sendall(b"GET /x HTTP/1.0\r\n\r\n")
+        first = s.recv(1)
+        log("FIGURE first-byte-ms %.1f" % ((time.monotonic() - t0) * 1000))
+        assert first == b"H"
+        s.close()
+    finally:
+        server.close()
+
+
+def bulk_server(size, seed_out, result):
+    ls = socket.socket()
+    ls.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    ls.bind(("127.0.0.1", BULK_PORT))
+    ls.listen(4)
+
+    def serve():
+        conn, _ = ls.accept()
+        send_all_recv_all(conn, pattern(seed_out, size), size, result)
+        time.sleep(1)
+        conn.close()
+        ls.close()
+
+    t = threading.Thread(target=serve, daemon=True)
+    t.start()
+    return t
+
+
+def case_bulk(world, size=50_000_000):
+    server_result = {}
+    server = bulk_server(size, 22, server_result)
+    world.up()
+    s = socket.create_connection(("127.0.0.1", 9023))
+    client_result = {}
+    t0 = time.monotonic()
+    send_all_recv_all(s, pattern(11, size), size, client_result)
+    server.join(900)
+    elapsed = time.monotonic() - t0
+    s.close()
+    want_to_client = hashlib.sha256(pattern(22, size)).hexdigest()
+    want_to_server = hashlib.sha256(pattern(11, size)).hexdigest()
+    assert client_result.get("bytes") == size, client_result
+    assert client_result["hash"] == want_to_client, "bytes to the client differ"
+    assert server_result.get("bytes") == size, server_result
+    assert server_result["hash"] == want_to_server, "bytes to the server differ"
+    log("FIGURE bulk-both-ways bytes=%d seconds=%.1f per-direction-Bps=%.0f ratio=%.3f"
+        % (size, elapsed, size / elapsed, size / elapsed / 512000))
+
+
+class FtpServer:
+    def __init__(self, root):
+        from pyftpdlib.authorizers import DummyAuthorizer
+        from pyftpdlib.handlers import FTPHandler
+        from pyftpdlib.servers import ThreadedFTPServer
+        auth = DummyAuthorizer()
+        auth.add_user("user", "secret", root, perm="elradfmw")
+        handler = type("Handler", (FTPHandler,), {})
+        handler.authorizer = auth
+        # The announced address is 0.0.0.0 when the machine has no route
+        # out, and active mode connects to our data-link listener.
+        handler.permit_foreign_addresses = True
+        handler.permit_privileged_ports = True
+        self.server = ThreadedFTPServer((FTP_HOST, 21), handler)
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.server.close_all()
+
+
+def case_ftp(world):
+    import logging
+    logging.getLogger("pyftpdlib").setLevel(logging.WARNING)
+    files = os.path.join(world.root, "ftp-root")
+    os.makedirs(files)
+    served = pattern(5, 5_000_000)
+    with open(os.path.join(files, "served.bin"), "wb") as f:
+        f.write(served)
+    server = FtpServer(files)
+    try:
+        world.up()
+        for passive in (True, False):
+            mode = "passive" if passive else "active"
+            ftp = ftplib.FTP()
+            ftp.connect("127.0.0.1", 21, timeout=60)
+            ftp.login("user", "secret")
+            ftp.set_pasv(passive)
+            listing = []
+            ftp.retrlines("LIST", listing.append)
+            assert any("served.bin" in line for line in listing), listing
+            buf = io.BytesIO()
+            t0 = time.monotonic()
+            ftp.retrbinary("RETR served.bin", buf.write)
+            assert buf.getvalue() == served, "%s RETR differs (%d bytes)" % (mode, len(buf.getvalue()))
+            log("%s RETR of 5 MB in %.1fs" % (mode, time.monotonic() - t0))
+            upload = pattern(6 if passive else 7, 5_000_000)
+            name = "up-%s.bin" % mode
+            ftp.storbinary("STOR " + name, io.BytesIO(upload))
+            with open(os.path.join(files, name), "rb") as f:
+                assert f.read() == upload, "%s STOR differs" % mode
+            ftp.quit()
+            log("FTP %s: LIST, RETR, STOR compared" % mode)
+    finally:
+        server.close()
+
+
+def case_forward_down(world):
+    world.up()
+    # Channel 3 forwards to a port where nothing listens.
+    s = socket.create_connection(("127.0.0.1", 5900))
+    s.settimeout(30)
+    t0 = time.monotonic()
+    data = s.recv(10)
+    assert data == b"", "expected the local connection to close, got %r" % data
+    log("forward down: local connection closed after %.2fs" % (time.monotonic() - t0))
+    s.close()
+    world.hosts["alice"].wait_line(lambda line: "HOST LOG" in line and "5900" in line, 10)
+    # The channel still works for the next connection attempt: asked again.
+    s = socket.create_connection(("127.0.0.1", 5900))
+    s.settimeout(30)
+    assert s.recv(10) == b""
+    s.close()
+
+
+def case_skypesim_killed(world):
+    server_result = {}
+    bulk_server(20_000_000, 22, server_result)
+    world.up()
+    s = socket.create_connection(("127.0.0.1", 9023))
+    s.settimeout(60)
+    got = 0
+    while got < 1_000_000:
+        chunk = s.recv(65536)
+        assert chunk, "connection closed before the kill"
+        got += len(chunk)
+    alice_sim, _ = world.sims["alice"]
+    alice_sim.p.kill()
+    alice_sim.p.wait()
+    log("skypesim of alice killed after %d bytes" % got)
+    host = world.hosts["alice"]
+    # The next command fails: the link is lost and every stream cancelled.
+    host.wait_line(lambda line: line == "HOST LINK 0", 30)
+    host.wait_line(lambda line: line == "HOST STREAMS 0", 30)
+    # The local connection is closed.
+    deadline = time.monotonic() + 30
+    closed = False
+    while time.monotonic() < deadline:
+        try:
+            chunk = s.recv(1 << 20)
+        except socket.timeout:
+            break
+        except ConnectionResetError:
+            closed = True
+            break
+        if not chunk:
+            closed = True
+            break
+    assert closed, "local connection still open"
+    s.close()
+    assert host.p.poll() is None, "client application died"
+    mark = len(host.lines)
+    world.start_sim("alice")
+    host.wait_line(lambda line: line == "HOST LINK 1", 30, start=mark)
+    world.wait_streams(5)
+    log("re-attached, streams up again")
+
+
+CASES = {
+    "http": case_http,
+    "bulk": case_bulk,
+    "ftp": case_ftp,
+    "forward_down": case_forward_down,
+    "skypesim_killed": case_skypesim_killed,
+}
+
+
+def in_own_namespace():
+    if os.environ.get("ZORVANE_E2E_NETNS") == "1":
+        return
+    if os.geteuid() != 0:
+        print("e2e: needs root (port 21, network namespace)", file=sys.stderr)
+        sys.exit(1)
+    env = dict(os.environ, ZORVANE_E2E_NETNS="1")
+    cmd = ["unshare", "-n", "--", "sh", "-c",
+           'ip link set lo up && ip addr add 127.0.0.2/8 dev lo 2>/dev/null; exec "$@"', "sh",
+           sys.executable] + sys.argv
+    os.execvpe("unshare", cmd, env)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--host")
+    ap.add_argument("--sim")
+    ap.add_argument("--list", action="store_true")
+    ap.add_argument("case", nargs="?")
+    args = ap.parse_args()
+    if args.list:
+        print("\n".join(CASES))
+        return 0
+    if args.case not in CASES:
+        ap.error("unknown case %r (one of %s)" % (args.case, ", ".join(CASES)))
+    in_own_namespace()
+    if not args.host or not args.sim:
+        ap.error("--host and --sim are required")
+    world = World(os.path.abspath(args.host), os.path.abspath(args.sim))
+    failed = True
+    try:
+        CASES[args.case](world)
+        failed = False
+    finally:
+        world.close(failed)
+    log("case %s passed" % args.case)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
