@@ -9,6 +9,8 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QObject>
+#include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
 #include <QTimerEvent>
 
@@ -24,6 +26,7 @@
 #include <random>
 #include <thread>
 #include <unordered_map>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 namespace {
@@ -94,7 +97,6 @@ struct Timer {
 // --- the dispatcher: the Qt object that takes posted messages and timers ---
 
 const QEvent::Type postedType = static_cast<QEvent::Type>(QEvent::registerEventType());
-const QEvent::Type remotePostType = static_cast<QEvent::Type>(QEvent::registerEventType());
 const QEvent::Type quitType = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 struct PostedEvent : QEvent {
@@ -127,16 +129,6 @@ public:
             auto* p = static_cast<PostedEvent*>(e);
             if (auto w = findLocal(p->window))
                 callProc(w, p->message, p->wParam, p->lParam);
-            return true;
-        }
-        if (e->type() == remotePostType) {
-            auto* p = static_cast<PostedEvent*>(e);
-            if (p->window == HWND_BROADCAST) {
-                postBroadcastLocal(p->message, p->wParam, p->lParam);
-                winmsg::broadcastRemote(false, p->message, p->wParam, p->lParam);
-            } else {
-                winmsg::postRemote(p->window, p->message, p->wParam, p->lParam);
-            }
             return true;
         }
         if (e->type() == quitType) {
@@ -174,6 +166,21 @@ protected:
 };
 
 std::atomic<Dispatcher*> dispatcher{nullptr};
+
+// Posts from threads other than the user-interface thread wait here until that
+// thread's loop takes them (woken through an eventfd), so that every socket
+// and Qt queue is touched by that thread alone.
+struct CrossThreadPost {
+    HWND window;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+std::mutex crossThreadMutex;
+std::vector<CrossThreadPost> crossThreadPosts;
+int wakeFd = -1;
+
+void takeCrossThreadPosts();
 std::thread::id uiThreadId;
 std::atomic<uint32_t> processId{0};
 
@@ -197,7 +204,27 @@ void initialise(int* argc, char** argv)
     processId.store(static_cast<uint32_t>(getpid()), std::memory_order_relaxed);
     std::random_device rd;
     nextWindowNumber = 1 + (rd() % 0x3fffffffu);
+    wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd >= 0) {
+        auto* notifier = new QSocketNotifier(wakeFd, QSocketNotifier::Read);
+        QObject::connect(notifier, &QSocketNotifier::activated, [] { takeCrossThreadPosts(); });
+    }
     dispatcher.store(new Dispatcher, std::memory_order_release);
+}
+
+void postFromOtherThread(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    bool wasEmpty;
+    {
+        std::lock_guard lock(crossThreadMutex);
+        wasEmpty = crossThreadPosts.empty();
+        crossThreadPosts.push_back({window, message, wParam, lParam});
+    }
+    if (wasEmpty) {
+        uint64_t one = 1;
+        ssize_t n = write(wakeFd, &one, sizeof one);
+        (void)n; // a full counter is still a wake-up
+    }
 }
 
 void postToQueue(QEvent::Type type, HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -212,6 +239,28 @@ void postBroadcastLocal(UINT message, WPARAM wParam, LPARAM lParam)
     winmsg::topLevelWindows(tops);
     for (HWND w : tops)
         postToQueue(postedType, w, message, wParam, lParam);
+}
+
+void takeCrossThreadPosts()
+{
+    uint64_t count;
+    ssize_t n = read(wakeFd, &count, sizeof count);
+    (void)n;
+    std::vector<CrossThreadPost> posts;
+    {
+        std::lock_guard lock(crossThreadMutex);
+        posts.swap(crossThreadPosts);
+    }
+    for (const CrossThreadPost& p : posts) {
+        if (p.window == HWND_BROADCAST) {
+            postBroadcastLocal(p.message, p.wParam, p.lParam);
+            winmsg::broadcastRemote(false, p.message, p.wParam, p.lParam);
+        } else if (winmsg::handlePid(p.window) == winmsg::ownPid()) {
+            postToQueue(postedType, p.window, p.message, p.wParam, p.lParam);
+        } else {
+            winmsg::postRemote(p.window, p.message, p.wParam, p.lParam);
+        }
+    }
 }
 
 void killTimerEntry(std::map<std::pair<uintptr_t, UINT_PTR>, int>::iterator key)
@@ -584,15 +633,23 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         lastError = ERROR_MESSAGE_SYNC_ONLY;
         return FALSE;
     }
-    if (!dispatcher.load(std::memory_order_acquire))
-        winmsg::ensureInitialised(); // InitPlatform was not called: this thread is the loop's
+    if (!dispatcher.load(std::memory_order_acquire)) {
+        // InitPlatform was not called: the thread of the Qt application (or
+        // this one, when there is none) becomes the loop's.
+        auto* app = QCoreApplication::instance();
+        if (app && app->thread() != QThread::currentThread()) {
+            lastError = ERROR_INVALID_THREAD_ID;
+            return FALSE;
+        }
+        winmsg::ensureInitialised();
+    }
     const bool ui = winmsg::isUiThread();
     if (window == HWND_BROADCAST) {
         if (ui) {
             postBroadcastLocal(message, wParam, lParam);
             winmsg::broadcastRemote(false, message, wParam, lParam);
         } else {
-            postToQueue(remotePostType, window, message, wParam, lParam);
+            postFromOtherThread(window, message, wParam, lParam);
         }
         return TRUE;
     }
@@ -612,7 +669,10 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
             lastError = ERROR_INVALID_WINDOW_HANDLE;
             return FALSE;
         }
-        postToQueue(postedType, window, message, wParam, lParam);
+        if (ui)
+            postToQueue(postedType, window, message, wParam, lParam);
+        else
+            postFromOtherThread(window, message, wParam, lParam);
         return TRUE;
     }
     if (ui)
@@ -621,7 +681,7 @@ BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         lastError = ERROR_INVALID_WINDOW_HANDLE;
         return FALSE;
     }
-    postToQueue(remotePostType, window, message, wParam, lParam);
+    postFromOtherThread(window, message, wParam, lParam);
     return TRUE;
 }
 
@@ -717,12 +777,20 @@ bool PumpMessages(int ms, const std::function<bool()>& done)
     QTimer wake;
     wake.setSingleShot(true);
     wake.setTimerType(Qt::PreciseTimer);
+    bool first = true;
     for (;;) {
         if (done && done())
             return true;
         auto now = clock::now();
-        if (now >= deadline)
-            return done ? done() : true;
+        if (now >= deadline) {
+            if (!first)
+                return done ? done() : true;
+            // PumpMessages(0): what is waiting now, without waiting for more.
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            first = false;
+            continue;
+        }
+        first = false;
         auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
         wake.start(static_cast<int>(std::min<long long>(left, INT_MAX)));
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);

@@ -148,3 +148,349 @@ TEST(WinmsgCross, CopyDataArrivesUnchanged)
     EXPECT_FALSE(PostMessageA(windows[0], WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds)));
     EXPECT_EQ(GetLastError(), ERROR_MESSAGE_SYNC_ONLY);
 }
+
+TEST(WinmsgCross, WhileWaitingTheSenderTakesSentMessagesButNotPostsOrTimers)
+{
+    Child child({"serve", "1", "0"});
+    auto windows = child.ready();
+    ASSERT_EQ(windows.size(), 1u);
+    TestWindow own;
+    own.answer = [](UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
+        if (m == WM_COPYDATA)
+            return 41;
+        if (m == kAdd)
+            return static_cast<LRESULT>(wp) + lp;
+        return 0;
+    };
+    static int timerTicks;
+    timerTicks = 0;
+    PostMessageA(own.handle(), WM_USER, 0, 0);
+    UINT_PTR timer = SetTimer(nullptr, 0, 10, [](HWND, UINT, UINT_PTR, DWORD) { ++timerTicks; });
+
+    // The child answers our WM_COPYDATA by sending the data back to us from
+    // inside its procedure: we take that while we wait.
+    std::string text("STREAMS bob:1\0", 14);
+    COPYDATASTRUCT cds{kEchoTag, static_cast<DWORD>(text.size()), text.data()};
+    EXPECT_EQ(sendFromTest(windows[0], WM_COPYDATA, asWParam(own.handle()),
+                           reinterpret_cast<LPARAM>(&cds)),
+              42);
+    ASSERT_EQ(own.count(WM_COPYDATA), 1u);
+    const Received& back = own.received.back();
+    EXPECT_TRUE(back.duringSend);
+    EXPECT_EQ(back.data, text);
+    EXPECT_EQ(back.dwData, kEchoTag + 1);
+    EXPECT_EQ(back.wParam, asWParam(windows[0]));
+
+    // Ten sends to us inside one of ours.
+    EXPECT_EQ(sendFromTest(windows[0], kSendBack, asWParam(own.handle()), 10), 55);
+    EXPECT_EQ(own.count(kAdd), 10u);
+    // Posts to us inside one of ours, then a wait long enough for timers.
+    EXPECT_EQ(sendFromTest(windows[0], kPostBack, asWParam(own.handle()), 5), 1);
+    EXPECT_EQ(sendFromTest(windows[0], kSleep, 0, 100), 77);
+
+    EXPECT_EQ(own.count(WM_USER), 0u) << "a posted message ran inside a send";
+    EXPECT_EQ(own.count(kSeq), 0u) << "a posted message ran inside a send";
+    EXPECT_EQ(timerTicks, 0) << "a timer ran inside a send";
+
+    ASSERT_TRUE(PumpMessages(kLong, [&] {
+        return own.count(WM_USER) == 1 && own.count(kSeq) == 5 && timerTicks > 0;
+    }));
+    KillTimer(nullptr, timer);
+}
+
+TEST(WinmsgCross, TwoProcessesSendingToEachOtherAtOnceBothComplete)
+{
+    Child child({"serve", "1", "0"});
+    auto windows = child.ready();
+    ASSERT_EQ(windows.size(), 1u);
+    TestWindow own;
+    own.answer = [](UINT m, WPARAM, LPARAM) -> LRESULT { return m == kPing ? 500 : 0; };
+
+    int overlapped = 0;
+    constexpr int kRounds = 20;
+    for (int round = 0; round < kRounds; ++round) {
+        const int64_t at = steadyMs() + 30;
+        ASSERT_TRUE(PostMessageA(windows[0], kArm, asWParam(own.handle()), at));
+        while (steadyMs() < at) {
+        }
+        LRESULT r = sendFromTest(windows[0], kPing, asWParam(own.handle()), 0);
+        ASSERT_TRUE(r == 500 || r == 501) << r;
+        overlapped += r == 501; // the child was inside its own send to us
+        ASSERT_TRUE(PumpMessages(kLong, [&] { return own.count(kArmDone) == size_t(round) + 1; }));
+        EXPECT_EQ(own.received.back().wParam, 500u) << "the child's send to us completed";
+    }
+    std::printf("sends that crossed: %d of %d\n", overlapped, kRounds);
+}
+
+TEST(WinmsgCross, ASendToAGoneProcessFailsAtOnce)
+{
+    // Long enough that waiting for a time-out instead would hang the test.
+    setSendMessageTimeout(120000);
+    {
+        Child child({"serve", "1", "0"});
+        auto windows = child.ready();
+        ASSERT_EQ(windows.size(), 1u);
+        ASSERT_EQ(SendMessageA(windows[0], kAdd, 1, 1), 2);
+        const std::string socket = winmsg::socketPathFor(static_cast<uint32_t>(child.pid()));
+        ASSERT_TRUE(fileExists(socket));
+        child.kill();
+
+        SetLastError(0);
+        EXPECT_EQ(SendMessageA(windows[0], kAdd, 1, 1), 0);
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+        EXPECT_FALSE(IsWindow(windows[0]));
+        EXPECT_FALSE(PostMessageA(windows[0], kAdd, 1, 1));
+        EXPECT_FALSE(fileExists(socket)) << "the dead process's socket is removed";
+    }
+    {
+        // The receiver ends inside the procedure that handles our message.
+        Child child({"serve", "1", "0"});
+        auto windows = child.ready();
+        ASSERT_EQ(windows.size(), 1u);
+        SetLastError(0);
+        EXPECT_EQ(SendMessageA(windows[0], kExitNow, 0, 0), 0);
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+        EXPECT_EQ(child.wait(), 3);
+    }
+    // A process that has no socket in this desktop.
+    HWND nowhere = reinterpret_cast<HWND>((uintptr_t{1} << 32) | 5);
+    EXPECT_EQ(SendMessageA(nowhere, kAdd, 1, 1), 0);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+    setSendMessageTimeout(30000);
+}
+
+TEST(WinmsgCross, AReceiverThatDoesNotAnswerTimesOut)
+{
+    Child child({"serve", "1", "0"});
+    auto windows = child.ready();
+    ASSERT_EQ(windows.size(), 1u);
+    setSendMessageTimeout(200);
+    SetLastError(0);
+    EXPECT_EQ(SendMessageA(windows[0], kSleep, 0, 1500), 0);
+    EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
+    setSendMessageTimeout(30000);
+    // Its late answer (77) is not taken for the next one.
+    EXPECT_EQ(SendMessageA(windows[0], kAdd, 2, 3), 5);
+    EXPECT_EQ(SendMessageA(windows[0], kAdd, 4, 3), 7);
+}
+
+TEST(WinmsgCross, BroadcastReachesEveryTopLevelWindowOfItsDesktopOnly)
+{
+    const std::string other = makeTempDir("other");
+    Child elsewhere({"serve", "1", "0"}, other);
+    ASSERT_EQ(elsewhere.ready().size(), 1u);
+    Child a({"serve", "2", "1"});
+    Child b({"serve", "1", "0"});
+    auto aw = a.ready();
+    auto bw = b.ready();
+    ASSERT_EQ(aw.size(), 3u);
+    ASSERT_EQ(bw.size(), 1u);
+    TestWindow own;
+    TestWindow ownChild(WS_CHILD, own.handle());
+
+    // A socket left behind by a process that has ended, and an unrelated file.
+    Child ended({"register"});
+    const int deadPid = ended.pid();
+    ended.wait();
+    const std::string stale = winmsg::socketPathFor(static_cast<uint32_t>(deadPid));
+    {
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", stale.c_str());
+        ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+        close(fd);
+    }
+    const std::string junk = testDesktop() + "/notes.txt";
+    fclose(fopen(junk.c_str(), "w"));
+
+    const UINT message = RegisterWindowMessageA(kBroadcastName);
+    auto pongs = [&] {
+        std::multiset<HWND> from;
+        for (auto& r : own.received)
+            if (r.message == kPong)
+                from.insert(handleOf(r.lParam));
+        return from;
+    };
+    const std::multiset<HWND> once = {aw[0], aw[1], bw[0]};
+
+    EXPECT_EQ(SendMessageA(HWND_BROADCAST, message, asWParam(own.handle()), 0), 1);
+    EXPECT_EQ(own.count(message), 1u) << "the sender's own top-level window hears it";
+    EXPECT_EQ(ownChild.count(message), 0u) << "child windows do not";
+    ASSERT_TRUE(PumpMessages(kLong, [&] { return pongs().size() >= 3; }));
+    EXPECT_EQ(pongs(), once);
+    EXPECT_FALSE(fileExists(stale));
+    EXPECT_TRUE(fileExists(junk));
+
+    EXPECT_TRUE(PostMessageA(HWND_BROADCAST, message, asWParam(own.handle()), 0));
+    ASSERT_TRUE(PumpMessages(kLong, [&] { return pongs().size() >= 6 && own.count(message) == 2; }));
+    std::multiset<HWND> twice = once;
+    twice.insert(once.begin(), once.end());
+    EXPECT_EQ(pongs(), twice);
+    EXPECT_EQ(ownChild.count(message), 0u);
+
+    // Every send broadcast above had returned before this: nothing crossed over.
+    EXPECT_EQ(elsewhere.killAndCollect().find("BROADCAST"), std::string::npos);
+}
+
+TEST(WinmsgCross, RegisteredIdsAgreeAcrossProcesses)
+{
+    const std::vector<std::string> names = {"SkypeControlAPIAttach", "SkypeControlAPIDiscover",
+                                            "TaskbarCreated", "ZORVANEOPEN", "skypecontrolapiattach"};
+    std::vector<std::string> args = {"register"};
+    args.insert(args.end(), names.begin(), names.end());
+    Child child(args);
+    for (const auto& name : names) {
+        std::string line = child.readLine();
+        char id[16];
+        std::snprintf(id, sizeof id, "%x", RegisterWindowMessageA(name.c_str()));
+        EXPECT_EQ(line, "ID " + name + " " + id);
+    }
+    EXPECT_EQ(child.wait(), 0);
+}
+
+namespace {
+
+int connectRaw(const std::string& path)
+{
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+winmsg::FrameHeader frame(uint32_t kind, HWND window, UINT message, uint32_t dataSize = 0)
+{
+    winmsg::FrameHeader h{};
+    h.magic = winmsg::kFrameMagic;
+    h.kind = kind;
+    h.id = 77;
+    h.window = reinterpret_cast<uintptr_t>(window);
+    h.message = message;
+    h.dataSize = dataSize;
+    return h;
+}
+
+// Pumps until the raw connection has bytes or has ended; returns what recv gave.
+ssize_t awaitRaw(int fd, void* buf, size_t size)
+{
+    ssize_t n = -1;
+    PumpMessages(kLong, [&] {
+        n = recv(fd, buf, size, MSG_DONTWAIT);
+        return n >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+    });
+    return n;
+}
+
+} // namespace
+
+TEST(WinmsgCross, BrokenOrHostilePeersDoNotHurtTheReceiver)
+{
+    TestWindow own;
+    own.answer = [](UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
+        return m == kAdd ? static_cast<LRESULT>(wp) + lp : 0;
+    };
+    const std::string path = winmsg::socketPathFor(static_cast<uint32_t>(getpid()));
+
+    struct Case {
+        const char* what;
+        std::string bytes;
+        bool expectClosedByReceiver;
+    };
+    auto bytesOf = [](const winmsg::FrameHeader& h, size_t keep = sizeof(winmsg::FrameHeader)) {
+        return std::string(reinterpret_cast<const char*>(&h), keep);
+    };
+    winmsg::FrameHeader badMagic = frame(winmsg::FramePost, own.handle(), kSeq);
+    badMagic.magic = 0x12345678;
+    const Case cases[] = {
+        {"half a header, then gone", bytesOf(frame(winmsg::FrameSend, own.handle(), kAdd), 20),
+         false},
+        {"a header promising data that never comes",
+         bytesOf(frame(winmsg::FrameSend, own.handle(), WM_COPYDATA, 1000)) + "0123456789", false},
+        {"a wrong magic number", bytesOf(badMagic), true},
+        {"an unknown kind", bytesOf(frame(99, own.handle(), kSeq)), true},
+        {"more data than any message may carry",
+         bytesOf(frame(winmsg::FrameSend, own.handle(), WM_COPYDATA, winmsg::kMaxFrameData + 1)),
+         true},
+    };
+    for (const Case& c : cases) {
+        int fd = connectRaw(path);
+        ASSERT_GE(fd, 0) << c.what;
+        ASSERT_EQ(send(fd, c.bytes.data(), c.bytes.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(c.bytes.size()));
+        if (c.expectClosedByReceiver) {
+            char byte;
+            EXPECT_EQ(awaitRaw(fd, &byte, 1), 0) << c.what << ": the receiver hangs up";
+        } else {
+            PumpMessages(20);
+        }
+        close(fd);
+        PumpMessages(20);
+    }
+    EXPECT_EQ(own.count(kSeq), 0u);
+    EXPECT_EQ(own.count(kAdd), 0u) << "nothing half-received reached the procedure";
+
+    // A peer that posts and leaves at once: the post still arrives.
+    {
+        int fd = connectRaw(path);
+        auto h = frame(winmsg::FramePost, own.handle(), kSeq);
+        ASSERT_EQ(send(fd, &h, sizeof h, MSG_NOSIGNAL), static_cast<ssize_t>(sizeof h));
+        close(fd);
+        EXPECT_TRUE(PumpMessages(kLong, [&] { return own.count(kSeq) == 1; }));
+    }
+    // A send to a window that does not exist is answered "no window".
+    {
+        int fd = connectRaw(path);
+        HWND missing = reinterpret_cast<HWND>(reinterpret_cast<uintptr_t>(own.handle()) + 1000);
+        auto h = frame(winmsg::FrameSend, missing, kAdd);
+        ASSERT_EQ(send(fd, &h, sizeof h, MSG_NOSIGNAL), static_cast<ssize_t>(sizeof h));
+        winmsg::FrameHeader answer{};
+        ASSERT_EQ(awaitRaw(fd, &answer, sizeof answer), static_cast<ssize_t>(sizeof answer));
+        EXPECT_EQ(answer.kind, winmsg::FrameReply);
+        EXPECT_EQ(answer.id, 77u);
+        EXPECT_EQ(answer.flags, winmsg::ReplyNoWindow);
+        close(fd);
+    }
+    // And the process still takes messages from a real peer.
+    Child child({"serve", "1", "0"});
+    auto windows = child.ready();
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_EQ(SendMessageA(windows[0], kSendBack, asWParam(own.handle()), 4), 10);
+}
+
+TEST(WinmsgCross, AConnectionFromAnotherUserIsRefused)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    TestWindow own;
+    const std::string path = winmsg::socketPathFor(static_cast<uint32_t>(getpid()));
+    // Open the way for the other user, so that only the peer check stands.
+    ASSERT_EQ(chmod(testDesktop().c_str(), 0711), 0);
+    ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+    char hwnd[32];
+    std::snprintf(hwnd, sizeof hwnd, "%lx",
+                  static_cast<unsigned long>(reinterpret_cast<uintptr_t>(own.handle())));
+    Child foreign({"foreign-connect", path, hwnd});
+    std::string answer = foreign.readLine();
+    chmod(path.c_str(), 0600);
+    chmod(testDesktop().c_str(), 0700);
+    EXPECT_EQ(answer, "CLOSED");
+    PumpMessages(50);
+    EXPECT_EQ(own.count(kSeq), 0u) << "the other user's message was delivered";
+}
+
+TEST(WinmsgCross, AProcessWhoseDesktopIsRefusedCannotBeReached)
+{
+    const std::string open = makeTempDir("open");
+    ASSERT_EQ(chmod(open.c_str(), 0755), 0);
+    Child child({"serve", "1", "0"}, open);
+    auto windows = child.ready();
+    ASSERT_EQ(windows.size(), 1u) << "its windows still work inside it";
+    EXPECT_EQ(SendMessageA(windows[0], kAdd, 1, 1), 0);
+    EXPECT_FALSE(fileExists(open + "/" + std::to_string(child.pid()) + ".sock"));
+}

@@ -20,6 +20,8 @@
 #include <cstring>
 #include <map>
 #include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -192,6 +194,7 @@ int foreignConnect(int argc, char** argv)
         std::printf("NOSETUID\n");
         return 1;
     }
+    prctl(PR_SET_PDEATHSIG, SIGKILL); // a change of user clears it
     int fd = socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
@@ -224,6 +227,8 @@ int main(int argc, char** argv)
     if (argc < 2)
         return 2;
     std::string mode = argv[1];
+    // Ends with the test that started it, even when that one crashes.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (mode == "foreign-connect")
         return foreignConnect(argc, argv);
     setTraceEnabled(std::getenv("WINMSG_PEER_TRACE") != nullptr);

@@ -1,7 +1,5 @@
 #include "winmsg_support.h"
 
-#include <gtest/gtest.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -19,13 +17,14 @@ extern char** environ;
 namespace winmsgtest {
 
 namespace {
-std::vector<std::string>& tempDirs()
+} // namespace
+
+std::vector<std::string>& tempDirectories()
 {
     static std::vector<std::string> dirs;
     return dirs;
 }
 std::string ownDesktop;
-} // namespace
 
 std::string makeTempDir(const char* tag)
 {
@@ -34,7 +33,7 @@ std::string makeTempDir(const char* tag)
     buf.push_back('\0');
     if (!mkdtemp(buf.data()))
         return {};
-    tempDirs().push_back(buf.data());
+    tempDirectories().push_back(buf.data());
     return buf.data();
 }
 
@@ -165,6 +164,15 @@ std::string Child::drain()
     return all;
 }
 
+std::string Child::killAndCollect()
+{
+    kill();
+    std::string all;
+    while (out_ >= 0)
+        all += readLine(1000) + "\n";
+    return all;
+}
+
 void Child::kill()
 {
     if (pid_ > 0 && !reaped_)
@@ -188,19 +196,3 @@ int Child::wait()
 
 } // namespace winmsgtest
 
-// The tests run in a desktop of their own, removed at exit.
-int main(int argc, char** argv)
-{
-    testing::InitGoogleTest(&argc, argv);
-    signal(SIGPIPE, SIG_IGN);
-    winmsgtest::ownDesktop = winmsgtest::makeTempDir("desktop");
-    setenv("ZORVANE_DESKTOP", winmsgtest::ownDesktop.c_str(), 1);
-    InitPlatform(argc, argv);
-    int result = RUN_ALL_TESTS();
-    for (auto& dir : winmsgtest::tempDirs()) {
-        std::error_code ec;
-        std::filesystem::permissions(dir, std::filesystem::perms::owner_all, ec);
-        std::filesystem::remove_all(dir, ec);
-    }
-    return result;
-}

@@ -9,8 +9,11 @@ namespace winmsgtest {
 
 // The desktop directory the test process made for itself (ZORVANE_DESKTOP).
 const std::string& testDesktop();
-// A new private directory (mode 0700) under /tmp; removed at exit.
+// A new private directory (mode 0700) under /tmp, listed in tempDirectories().
 std::string makeTempDir(const char* tag);
+std::vector<std::string>& tempDirectories();
+// The desktop the children get by default (set by main).
+extern std::string ownDesktop;
 
 HWND parseHandle(const std::string& hex);
 
@@ -31,6 +34,8 @@ public:
     std::string drain();
     void closeInput();
     void kill();       // SIGKILL and wait
+    // Kills it and returns what it had printed and not yet been read.
+    std::string killAndCollect();
     int wait();        // exit status (or 128 + signal)
     int pid() const { return pid_; }
 
