@@ -150,13 +150,16 @@ inline LONG GetWindowLongA(HWND window, int index)
 }
 
 // A failed send gives 0 with the last error ERROR_INVALID_WINDOW_HANDLE (no
-// such window or process) or ERROR_TIMEOUT (the receiver lives but did not
-// answer within the send time-out). HWND_BROADCAST: every top-level window,
-// one after another; the result is 1.
+// such window or process), ERROR_TIMEOUT (the receiver lives but did not
+// answer within the send time-out) or ERROR_INVALID_THREAD_ID (called off the
+// user-interface thread). HWND_BROADCAST: every top-level window, this
+// process's first, each answered before the call returns; the result is 1.
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// WM_COPYDATA cannot be posted (FALSE, ERROR_MESSAGE_SYNC_ONLY). From a thread
-// other than the user-interface thread a post to another process leaves when
-// that thread next runs its loop.
+// Posts keep their order per sending thread and receiver; a sent message may
+// overtake earlier posts (as on Windows). WM_COPYDATA cannot be posted (FALSE,
+// ERROR_MESSAGE_SYNC_ONLY). A post from another thread is handed to the
+// user-interface thread and leaves (or joins the queue) when its loop runs.
+// TRUE for a live process's window means queued, not yet handled.
 BOOL PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // How long a send to another process waits for a receiver that lives but does
 // not answer (default 30,000 ms). A receiver that is gone answers 0 at once.

@@ -494,3 +494,37 @@ TEST(WinmsgCross, AProcessWhoseDesktopIsRefusedCannotBeReached)
     EXPECT_EQ(SendMessageA(windows[0], kAdd, 1, 1), 0);
     EXPECT_FALSE(fileExists(open + "/" + std::to_string(child.pid()) + ".sock"));
 }
+
+TEST(WinmsgCross, AStoppedProcessDoesNotStopTheDesktop)
+{
+    Child stopped({"serve", "1", "0"});
+    Child lively({"serve", "1", "0"});
+    auto sw = stopped.ready();
+    auto lw = lively.ready();
+    ASSERT_EQ(sw.size(), 1u);
+    ASSERT_EQ(lw.size(), 1u);
+    TestWindow own;
+    const UINT message = RegisterWindowMessageA(kBroadcastName);
+    ASSERT_EQ(kill(stopped.pid(), SIGSTOP), 0);
+
+    setSendMessageTimeout(300);
+    EXPECT_EQ(SendMessageA(HWND_BROADCAST, message, asWParam(own.handle()), 0), 1);
+    ASSERT_TRUE(PumpMessages(kLong, [&] { return own.count(kPong) >= 1; }));
+    EXPECT_EQ(handleOf(own.received.back().lParam), lw[0]);
+    constexpr int kPosts = 2000;
+    for (int i = 0; i < kPosts; ++i)
+        ASSERT_TRUE(PostMessageA(sw[0], kSeq, static_cast<WPARAM>(i), 0)) << i;
+    EXPECT_EQ(SendMessageA(lw[0], kAdd, 20, 22), 42);
+    setSendMessageTimeout(30000);
+
+    // Once it runs again, it gets everything, in order.
+    ASSERT_EQ(kill(stopped.pid(), SIGCONT), 0);
+    ASSERT_TRUE(PostMessageA(sw[0], kSeqCheck, asWParam(own.handle()), 0));
+    ASSERT_TRUE(PumpMessages(kLong, [&] { return own.count(kSeqResult) == 1 && own.count(kPong) == 2; }));
+    for (auto& r : own.received) {
+        if (r.message == kSeqResult) {
+            EXPECT_EQ(r.wParam, static_cast<WPARAM>(kPosts));
+            EXPECT_EQ(r.lParam, 0);
+        }
+    }
+}
