@@ -528,3 +528,28 @@ TEST(WinmsgCross, AStoppedProcessDoesNotStopTheDesktop)
         }
     }
 }
+
+TEST(WinmsgCross, AProcessStartingUpRemovesSocketsOfEndedProcesses)
+{
+    const std::string desk = makeTempDir("sweep");
+    Child ended({"register"});
+    const std::string pid = std::to_string(ended.pid());
+    ended.wait();
+    const std::string stale = desk + "/" + pid + ".sock";
+    const std::string halfMade = desk + "/." + pid + ".tmp";
+    const std::string alive = desk + "/" + std::to_string(getpid()) + ".sock"; // this process lives
+    for (const std::string& path : {stale, halfMade, alive}) {
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+        ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0) << path;
+        close(fd);
+    }
+    Child child({"serve", "1", "0"}, desk);
+    ASSERT_EQ(child.ready().size(), 1u);
+    EXPECT_FALSE(fileExists(stale));
+    EXPECT_FALSE(fileExists(halfMade));
+    EXPECT_TRUE(fileExists(alive)) << "a living process's socket is left alone";
+    EXPECT_TRUE(fileExists(desk + "/" + std::to_string(child.pid()) + ".sock"));
+}
