@@ -1,6 +1,7 @@
 #include "app/zorvanefortcpcom.h"
 
 #include "foundation/propaty.h"
+#include "foundation/textutil.h"
 #include "relay/sockettcp.h"
 
 #include <cstdio>
@@ -66,7 +67,7 @@ void CZorvaneForTcpCom::start(HWND window)
         const char* name = channel == 0 ? thePropaty->getFtpApplicationName()
                                         : fixedApplicationNames[channel];
         application.index = channel;
-        std::snprintf(application.name, sizeof application.name, "%s", name ? name : "");
+        copyText(application.name, sizeof application.name, name);
     }
 
     skypeCom->startDiscovery(window);

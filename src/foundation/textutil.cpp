@@ -86,3 +86,24 @@ int hexToBytes(const char* text, unsigned char* out, size_t outSize)
         out[k] = static_cast<unsigned char>(16 * hexValue(text[2 * k]) + hexValue(text[2 * k + 1]));
     return static_cast<int>(count);
 }
+
+size_t copyText(char* out, size_t outSize, const char* text)
+{
+    if (outSize == 0)
+        return 0;
+    size_t room = outSize - 1;
+    size_t n = 0;
+    if (text) {
+        while (n < room && text[n] != '\0')
+            ++n;
+        if (n == room && text[n] != '\0' && isContinuation(static_cast<unsigned char>(text[n]))) {
+            while (n > 0 && isContinuation(static_cast<unsigned char>(text[n - 1])))
+                --n;
+            if (n > 0 && static_cast<unsigned char>(text[n - 1]) >= 0xC0)
+                --n;
+        }
+        std::memcpy(out, text, n);
+    }
+    out[n] = '\0';
+    return n;
+}

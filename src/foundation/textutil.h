@@ -17,3 +17,8 @@ char* nextToken(char* text, char* out, size_t outSize, const char* delimiter);
 // or text whose bytes would not fit into outSize, yields 0 with a trace line
 // and out untouched. out is not terminated.
 int hexToBytes(const char* text, unsigned char* out, size_t outSize);
+
+// Copies text into out (at most outSize - 1 bytes, always terminated when
+// outSize > 0; a null text copies as empty). A longer text is cut at a UTF-8
+// character boundary. Returns the number of bytes copied.
+size_t copyText(char* out, size_t outSize, const char* text);

@@ -143,7 +143,7 @@ void QK_A2AMODEL::connectSelectedUser()
         return;
     // A copy: a failed send resets the contact model under us.
     char contact[USERENTRY_NAME_SIZE];
-    std::snprintf(contact, sizeof contact, "%s", model->userList[static_cast<size_t>(model->selectedIndex)].name);
+    copyText(contact, sizeof contact, model->userList[static_cast<size_t>(model->selectedIndex)].name);
     for (int i = 0; i < A2A_CHANNEL_COUNT; ++i) {
         QK_SKYPEAPPLICATION& application = applications[i];
         if (thePropaty->isPortEnabled(i) != 0 && application.isConnected(contact) == 0) {

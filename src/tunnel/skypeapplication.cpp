@@ -26,11 +26,6 @@ bool beginsWith(const char* text, const char* keyword)
     return std::strncmp(text, keyword, std::strlen(keyword)) == 0;
 }
 
-void copyText(char* out, size_t outSize, const char* text)
-{
-    std::snprintf(out, outSize, "%s", text != nullptr ? text : "");
-}
-
 int32_t decimal(const char* token)
 {
     long value = std::strtol(token, nullptr, 10);

@@ -138,3 +138,28 @@ TEST(HexToBytes, OddLengthOrTooLongYieldsNothing)
 }
 
 } // namespace
+
+TEST(CopyText, CutsToItsAreaOnACharacterBoundary)
+{
+    struct Case {
+        const char* text;
+        size_t size;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"alice", 10, "alice"},
+        {"alice", 6, "alice"},
+        {"alice", 5, "alic"},
+        {"alice", 1, ""},
+        {nullptr, 4, ""},
+        {"ab\xe3\x81\x82", 5, "ab"},           // the 3-byte character does not fit whole
+        {"ab\xe3\x81\x82", 6, "ab\xe3\x81\x82"},
+    };
+    for (const Case& c : cases) {
+        char out[16];
+        std::memset(out, 'x', sizeof out);
+        size_t n = copyText(out, c.size, c.text);
+        EXPECT_STREQ(out, c.expected) << (c.text ? c.text : "(null)") << " into " << c.size;
+        EXPECT_EQ(n, std::strlen(c.expected));
+    }
+}
