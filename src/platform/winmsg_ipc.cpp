@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <functional>
 #include <memory>
 #include <poll.h>
 #include <signal.h>
@@ -501,8 +502,12 @@ void acceptAll()
 }
 
 // One round of waiting inside a cross-process send: accepts, reads and writes
-// whatever is ready, at most timeoutMs.
-void pollOnce(int timeoutMs)
+// whatever is ready, at most timeoutMs. Answers come first: our own
+// connections (which carry only answers back) are read before the ones on
+// which others send to us, and once answered() holds the round ends, so a
+// message that the peer sent after answering is handled after the send has
+// returned, as on Windows.
+void pollOnce(int timeoutMs, const std::function<bool()>& answered)
 {
     State& s = state();
     std::vector<pollfd> fds;
@@ -525,20 +530,26 @@ void pollOnce(int timeoutMs)
     int n = ::poll(fds.data(), fds.size(), timeoutMs);
     if (n <= 0)
         return;
-    for (size_t i = 0; i < fds.size(); ++i) {
-        if (!fds[i].revents)
-            continue;
-        if (!which[i]) {
-            acceptAll();
-            continue;
+    for (int pass = 0; pass < 2; ++pass) {
+        const bool answers = pass == 0;
+        for (size_t i = 0; i < fds.size(); ++i) {
+            if (!fds[i].revents)
+                continue;
+            if (!which[i]) {
+                if (!answers)
+                    acceptAll();
+                continue;
+            }
+            const ConnPtr& c = which[i];
+            if (c->dead || c->outgoing != answers)
+                continue;
+            if (fds[i].revents & POLLOUT)
+                flushConn(c);
+            if (!c->dead && (fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                readConn(c);
         }
-        const ConnPtr& c = which[i];
-        if (c->dead)
-            continue;
-        if (fds[i].revents & POLLOUT)
-            flushConn(c);
-        if (!c->dead && (fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
-            readConn(c);
+        if (answers && answered())
+            return;
     }
 }
 
@@ -593,7 +604,16 @@ void waitForAll(std::vector<Waiting>& waits)
             return;
         }
         auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-        pollOnce(static_cast<int>(std::min<long long>(left, INT_MAX)));
+        pollOnce(static_cast<int>(std::min<long long>(left, INT_MAX)), [&] {
+            for (auto& w : waits) {
+                if (w.finished)
+                    continue;
+                auto it = s.pending.find(w.id);
+                if (it != s.pending.end() && it->second.done)
+                    return true;
+            }
+            return false;
+        });
     }
 }
 

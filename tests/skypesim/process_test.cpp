@@ -154,6 +154,23 @@ TEST(SkypesimProcess, FailedCommandsAndAGoneSkype)
     EXPECT_LT(GetTickCount() - t, 5000u) << "a gone Skype answers 0 at once, not after a time-out";
 }
 
+TEST(SkypesimProcess, RepliesArriveAfterTheCommandReturned)
+{
+    Sim alice;
+    ASSERT_TRUE(alice.start({"--user", "alice"}));
+    SimClient client;
+    client.discover();
+    ASSERT_TRUE(pumpUntil([&] { return client.skype() != nullptr; }));
+    PumpMessages(200);
+    for (int i = 0; i < 300; ++i) {
+        size_t before = client.texts().size();
+        ASSERT_EQ(client.send("PING"), 1);
+        ASSERT_EQ(client.texts().size(), before) << "reply handled inside the SendMessage, round " << i;
+        ASSERT_TRUE(pumpUntil([&] { return client.texts().size() > before; })) << "round " << i;
+        EXPECT_EQ(client.texts().back(), "PONG");
+    }
+}
+
 namespace {
 
 // Two skypesims on the loopback, one client each, application App1 created
