@@ -495,12 +495,60 @@ def case_skypesim_killed(world):
     log("re-attached, streams up again")
 
 
+def case_demo(world):
+    """What the README's demo command shows: a tunnel between two desktops,
+    a web page and an FTP download through it, and the event logs."""
+    page = ("<html><body>Hello through the tunnel, %s</body></html>\n"
+            % time.strftime("%Y-%m-%d %H:%M:%S")).encode()
+    server = HttpServer(page)
+    files = os.path.join(world.root, "ftp-root")
+    os.makedirs(files)
+    served = pattern(9, 1_000_000)
+    with open(os.path.join(files, "demo.bin"), "wb") as f:
+        f.write(served)
+    import logging
+    logging.getLogger("pyftpdlib").setLevel(logging.WARNING)
+    ftp_server = FtpServer(files)
+    try:
+        print("Starting two Skype stand-ins (alice, bob) on two desktops,")
+        print("the client application for alice and the server application for bob ...")
+        world.up()
+        print("\nAlice's client application listens on 127.0.0.1 ports %s." % CLIENT_PORTS)
+        print("\n$ curl http://127.0.0.1:80/   (through channel 1 to bob's web server)")
+        out = subprocess.run(["curl", "-sS", "--max-time", "30", "http://127.0.0.1:80/"],
+                             capture_output=True, timeout=60)
+        print(out.stdout.decode("utf-8", "replace").rstrip() or out.stderr.decode())
+        print("\nFTP through channel 0 (passive mode): LIST and RETR of a 1 MB file")
+        ftp = ftplib.FTP()
+        ftp.connect("127.0.0.1", 21, timeout=60)
+        ftp.login("user", "secret")
+        ftp.retrlines("LIST", lambda line: print("  " + line))
+        buf = io.BytesIO()
+        t0 = time.monotonic()
+        ftp.retrbinary("RETR demo.bin", buf.write)
+        seconds = time.monotonic() - t0
+        ftp.quit()
+        print("  %d bytes in %.1f s, %s" % (len(buf.getvalue()), seconds,
+              "identical" if buf.getvalue() == served else "DIFFERENT"))
+        time.sleep(0.5)
+        for user in ("alice", "bob"):
+            print("\nEvent log of %s (%s application):" % (user, "client" if user == "alice" else "server"))
+            for line in world.hosts[user].lines:
+                if line.startswith("HOST LOG "):
+                    print("  " + line[len("HOST LOG "):])
+        assert buf.getvalue() == served and out.returncode == 0
+    finally:
+        ftp_server.close()
+        server.close()
+
+
 CASES = {
     "http": case_http,
     "bulk": case_bulk,
     "ftp": case_ftp,
     "forward_down": case_forward_down,
     "skypesim_killed": case_skypesim_killed,
+    "demo": case_demo,
 }
 
 
