@@ -1,8 +1,8 @@
 // The communication hub: wiring at start, relays and their order, the
 // connectable question, teardown.
 #include "app/zorvanefortcpcom.h"
-#include "tests/e2e/host/hostpropaty.h"
-#include "tests/tunnel/tunnelharness.h"
+#include "support/fakeskype.h"
+#include "support/testpropaty.h"
 
 #include <gtest/gtest.h>
 
@@ -12,12 +12,6 @@
 #include <vector>
 
 namespace {
-
-class NamedPropaty : public HostPropaty {
-public:
-    std::string ftpName = "ZorvaneForFtp0000";
-    const char* getFtpApplicationName() override { return ftpName.c_str(); }
-};
 
 class Recorder : public CZorvaneForTcpComListener {
 public:
@@ -46,7 +40,13 @@ class HubTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        settings = new NamedPropaty;
+        settings = new TestPropaty;
+        // Listeners on system-chosen ports, no forward target.
+        for (int ch = 0; ch < 5; ++ch) {
+            settings->localPort[ch] = 0;
+            settings->forwardHost[ch] = "";
+            settings->forwardPort[ch] = 0;
+        }
         hub = new CZorvaneForTcpCom;
         hub->addListener(&recorder);
         QK_EVENTLOG::getInstance()->enabled = 1;
@@ -65,7 +65,7 @@ protected:
         recorder.events.clear();
     }
 
-    NamedPropaty* settings = nullptr;
+    TestPropaty* settings = nullptr;
     CZorvaneForTcpCom* hub = nullptr;
     FakeSkype* skype = nullptr;
     Recorder recorder;
@@ -73,7 +73,7 @@ protected:
 
 TEST_F(HubTest, StartCreatesTheServicesAndNamesTheApplications)
 {
-    settings->ftpName = "MyFtpApplication1";
+    settings->ftpApplicationName = "MyFtpApplication1";
     hub->start(nullptr);
     ASSERT_NE(hub->skypeCom, nullptr);
     ASSERT_NE(hub->skypeModel, nullptr);

@@ -2,7 +2,8 @@
 
 #include "platform/ini.h"
 #include "platform/localtime.h"
-#include "testpropaty.h"
+#include "support/tempdirectory.h"
+#include "support/testpropaty.h"
 
 #include <gtest/gtest.h>
 

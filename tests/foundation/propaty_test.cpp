@@ -2,7 +2,8 @@
 
 #include "platform/fileapi.h"
 #include "platform/ini.h"
-#include "testpropaty.h"
+#include "support/tempdirectory.h"
+#include "support/testpropaty.h"
 
 #include <gtest/gtest.h>
 
@@ -13,12 +14,19 @@
 
 namespace {
 
+// Settings whose values start as markers no load() gives, so that a test sees
+// what load() set.
+class MarkedPropaty : public TestPropaty {
+public:
+    MarkedPropaty() { markUnset(); }
+};
+
 using Settings = InTempDirectory;
 
 TEST_F(Settings, BaseTakesTheWorkingDirectoryAndPublishesItself)
 {
     {
-        TestPropaty p;
+        MarkedPropaty p;
         EXPECT_STREQ(p.iniFileName, "ZorvaneForTcp.ini");
         EXPECT_EQ(std::filesystem::path(p.directory), std::filesystem::current_path());
         EXPECT_EQ(p.iniPath, p.directory + "/ZorvaneForTcp.ini");
@@ -30,7 +38,7 @@ TEST_F(Settings, BaseTakesTheWorkingDirectoryAndPublishesItself)
 TEST_F(Settings, RootDirectoryGivesTwoSlashes)
 {
     std::filesystem::current_path("/");
-    TestPropaty p;
+    MarkedPropaty p;
     EXPECT_EQ(p.directory, "/");
     EXPECT_EQ(p.iniPath, "//ZorvaneForTcp.ini");
 }
@@ -42,7 +50,7 @@ TEST_F(Settings, DirectoryLongerThanMaxPathStillWorks)
         deep /= std::string(50, static_cast<char>('a' + i));
     std::filesystem::create_directories(deep);
     std::filesystem::current_path(deep);
-    TestPropaty p;
+    MarkedPropaty p;
     EXPECT_GT(p.directory.size(), 400u);
     EXPECT_EQ(std::filesystem::path(p.directory), deep);
     p.load();
@@ -80,12 +88,12 @@ TEST_F(Settings, PlatformPathQueries)
 
 TEST_F(Settings, LocalPortByChannel)
 {
-    TestPropaty p;
-    p.ftpPort = 1021;
-    p.httpPort = 1080;
-    p.cvsPort = 3401;
-    p.genPort1 = 6900;
-    p.genPort2 = 10023;
+    MarkedPropaty p;
+    p.localPort[0] = 1021;
+    p.localPort[1] = 1080;
+    p.localPort[2] = 3401;
+    p.localPort[3] = 6900;
+    p.localPort[4] = 10023;
     const int expected[] = {1021, 1080, 3401, 6900, 10023};
     for (int ch = 0; ch < 5; ++ch)
         EXPECT_EQ(p.getLocalPort(ch), expected[ch]) << ch;
@@ -95,7 +103,7 @@ TEST_F(Settings, LocalPortByChannel)
 
 TEST_F(Settings, DefaultsWithoutAFile)
 {
-    TestPropaty p;
+    MarkedPropaty p;
     p.load();
     EXPECT_EQ(p.appMode, 0);
     EXPECT_EQ(p.acceptMode, 0);
@@ -117,7 +125,7 @@ TEST_F(Settings, DefaultsWithoutAFile)
 
 TEST_F(Settings, SaveAfterDefaultsWritesAll26Keys)
 {
-    TestPropaty p;
+    MarkedPropaty p;
     p.load();
     p.save();
     EXPECT_EQ(readFile(p.iniPath),
@@ -132,7 +140,7 @@ TEST_F(Settings, SaveAfterDefaultsWritesAll26Keys)
 
 TEST_F(Settings, SaveAndLoadRoundTripEveryKey)
 {
-    TestPropaty a;
+    MarkedPropaty a;
     a.appMode = 1;
     a.acceptMode = 1;
     for (int ch = 0; ch < 5; ++ch) {
@@ -143,18 +151,18 @@ TEST_F(Settings, SaveAndLoadRoundTripEveryKey)
     a.forwardHost[3] = "サーバー.local";
     a.startHidden = 1;
     a.soundMode = 0;
-    a.ftpPort = 2121;
-    a.httpPort = 8080;
-    a.cvsPort = -1;
-    a.genPort1 = 65536;
-    a.genPort2 = 0;
+    a.localPort[0] = 2121;
+    a.localPort[1] = 8080;
+    a.localPort[2] = -1;
+    a.localPort[3] = 65536;
+    a.localPort[4] = 0;
     a.autoConnect = 1;
     a.autoConnectUser = "山田.taro";
     a.save();
     EXPECT_NE(readFile(a.iniPath).find("CVSPORT=-1\n"), std::string::npos)
         << "a negative number keeps its minus sign";
 
-    TestPropaty b;
+    MarkedPropaty b;
     b.load();
     EXPECT_EQ(b.appMode, a.appMode);
     EXPECT_EQ(b.acceptMode, a.acceptMode);
@@ -165,11 +173,11 @@ TEST_F(Settings, SaveAndLoadRoundTripEveryKey)
     }
     EXPECT_EQ(b.startHidden, a.startHidden);
     EXPECT_EQ(b.soundMode, a.soundMode);
-    EXPECT_EQ(b.ftpPort, a.ftpPort);
-    EXPECT_EQ(b.httpPort, a.httpPort);
-    EXPECT_EQ(b.cvsPort, a.cvsPort);
-    EXPECT_EQ(b.genPort1, a.genPort1) << "out of range passes unchanged";
-    EXPECT_EQ(b.genPort2, a.genPort2);
+    EXPECT_EQ(b.localPort[0], a.localPort[0]);
+    EXPECT_EQ(b.localPort[1], a.localPort[1]);
+    EXPECT_EQ(b.localPort[2], a.localPort[2]);
+    EXPECT_EQ(b.localPort[3], a.localPort[3]) << "out of range passes unchanged";
+    EXPECT_EQ(b.localPort[4], a.localPort[4]);
     EXPECT_EQ(b.autoConnect, a.autoConnect);
     EXPECT_EQ(b.autoConnectUser, a.autoConnectUser);
 }
@@ -180,7 +188,7 @@ TEST_F(Settings, LongHostLoadsAsItsFirst260Bytes)
     for (size_t i = 0; i < host.size(); ++i)
         host[i] = static_cast<char>('a' + i % 26);
     writeFile("ZorvaneForTcp.ini", "[SERVER]\nFOWERDHOST2=" + host + "\n[SYSTEM]\nAPPMODE=2\n");
-    TestPropaty p;
+    MarkedPropaty p;
     p.load();
     EXPECT_EQ(p.forwardHost[1], host.substr(0, 260));
     EXPECT_EQ(p.forwardHost[0], "127.0.0.1");
@@ -191,7 +199,7 @@ TEST_F(Settings, SaveLeavesTheLogSectionAndOtherLinesAlone)
 {
     writeFile("ZorvaneForTcp.ini",
               "; my settings\n[LOG]\nINDEX=1\nCOUNT=1234\n\n[SYSTEM]\nAPPMODE=1\nEXTRA=keep\n");
-    TestPropaty p;
+    MarkedPropaty p;
     p.load();
     EXPECT_EQ(p.appMode, 1);
     p.save();

@@ -3,12 +3,12 @@
 // collector, a temporary program directory, and the test's own end of the
 // socket queues (it plays the stream).
 #include "foundation/eventlog.h"
-#include "foundation/propaty.h"
 #include "foundation/que.h"
 #include "platform/trace.h"
 #include "platform/winsock.h"
 #include "relay/a2apacket.h"
 #include "relay/sockettcp.h"
+#include "support/testpropaty.h"
 
 #include <gtest/gtest.h>
 
@@ -26,44 +26,6 @@
 namespace relaytest {
 
 using namespace std::chrono_literals;
-
-class RelayPropaty final : public CZorvanePropaty {
-public:
-    int appMode = 1;
-    int ftpPort = 21;
-    std::string host = "127.0.0.1";
-
-    int getAcceptMode() override { return 0; }
-    void setAcceptMode(int) override {}
-    int isPortEnabled(int) override { return 1; }
-    void setPortEnabled(int, int) override {}
-    int getAppMode() override { return appMode; }
-    void setAppMode(int mode) override { appMode = mode; }
-    const char* getForwardHost(int) override { return host.c_str(); }
-    void setForwardHost(int, const char* h) override { host = h; }
-    int getForwardPort(int) override { return 80; }
-    void setForwardPort(int, int) override {}
-    int getAutoConnect() override { return 0; }
-    void setAutoConnect(int) override {}
-    std::string getAutoConnectUser() override { return ""; }
-    void setAutoConnectUser(const char*) override {}
-    int getStartHidden() override { return 0; }
-    void setStartHidden(int) override {}
-    void setSoundMode(int) override {}
-    int getSoundMode() override { return 1; }
-    int getFtpPort() override { return ftpPort; }
-    void setFtpPort(int p) override { ftpPort = p; }
-    int getHttpPort() override { return 80; }
-    void setHttpPort(int) override {}
-    int getCvsPort() override { return 2401; }
-    void setCvsPort(int) override {}
-    int getGenPort1() override { return 5900; }
-    void setGenPort1(int) override {}
-    int getGenPort2() override { return 9023; }
-    void setGenPort2(int) override {}
-    int allowsMultipleStreams() override { return 1; }
-    const char* getFtpApplicationName() override { return "ZorvaneForFtp0000"; }
-};
 
 // Collects the event texts (the part after "hh:mm:ss:EV:").
 class LogCollector : public QK_EVENTLOGLISTENER {
@@ -254,7 +216,8 @@ protected:
         std::random_device rd;
         dir_ = base / ("relaytest-" + std::to_string(rd()) + "-" + std::to_string(rd()));
         std::filesystem::create_directories(dir_);
-        propaty_ = std::make_unique<RelayPropaty>();
+        propaty_ = std::make_unique<TestPropaty>();
+        propaty_->appMode = 1;
         propaty_->directory = dir_.string();
         propaty_->iniPath = (dir_ / "ZorvaneForTcp.ini").string();
         QK_EVENTLOG* log = QK_EVENTLOG::getInstance();
@@ -274,7 +237,7 @@ protected:
 
     std::vector<std::string> logTexts() { return logLines_.texts(); }
 
-    std::unique_ptr<RelayPropaty> propaty_;
+    std::unique_ptr<TestPropaty> propaty_;
     LogCollector logLines_;
     std::filesystem::path dir_;
 };

@@ -260,7 +260,7 @@ TEST_F(TcpManager, DestructorTearsDownRunningSocketsWithoutALine)
 TEST_F(TcpManager, FtpManagerListensOnPort21WhateverTheSetting)
 {
     propaty_->appMode = 1;
-    propaty_->ftpPort = 2121;
+    propaty_->localPort[0] = 2121;
     // Port 21 may be held for a moment by another test of the suite.
     std::unique_ptr<QK_TCPMANAGERFORFTP> m;
     bool listening = false;

@@ -1,5 +1,5 @@
 // The Skype link against a fake Skype window of the test process.
-#include "fakeskype.h"
+#include "recorders.h"
 #include "foundation/eventlog.h"
 #include "skypelink/skypecom.h"
 #include "skypelink/skypemodel.h"

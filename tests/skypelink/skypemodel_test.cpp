@@ -1,5 +1,5 @@
 // The contact model, fed by a fake Skype window through the real link.
-#include "fakeskype.h"
+#include "recorders.h"
 #include "foundation/eventlog.h"
 #include "skypelink/skypecom.h"
 #include "skypelink/skypemodel.h"

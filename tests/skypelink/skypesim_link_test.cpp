@@ -1,6 +1,6 @@
 // The Skype link and the contact model against real skypesim processes:
 // alice on the test's own desktop, her contact bob on another one.
-#include "fakeskype.h"
+#include "recorders.h"
 #include "foundation/eventlog.h"
 #include "skypelink/skypecom.h"
 #include "skypelink/skypemodel.h"

@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr const char* kFakeClass = "TUNNELFAKESKYPE";
 constexpr const char* kOwnerClass = "TUNNELOWNER";
 
 LRESULT ownerProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -36,66 +35,6 @@ int hexValue(char c)
 }
 
 } // namespace
-
-// ---------------------------------------------------------------- FakeSkype
-
-FakeSkype::FakeSkype() : attachMessage(RegisterWindowMessageA("SkypeControlAPIAttach"))
-{
-    static const bool registered = registerClass(kFakeClass, &FakeSkype::procedure);
-    (void)registered;
-    window = CreateWindowExA(0, kFakeClass, nullptr, 0, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
-                             CW_USEDEFAULT, nullptr, nullptr, nullptr, nullptr);
-    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-}
-
-FakeSkype::~FakeSkype()
-{
-    if (IsWindow(window))
-        DestroyWindow(window);
-}
-
-LRESULT FakeSkype::procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    auto* self = reinterpret_cast<FakeSkype*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    if (self == nullptr)
-        return DefWindowProcA(hwnd, message, wParam, lParam);
-    return self->handleMessage(message, wParam, lParam);
-}
-
-LRESULT FakeSkype::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message != WM_COPYDATA)
-        return DefWindowProcA(window, message, wParam, lParam);
-    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-    std::string text(static_cast<const char*>(data->lpData), data->cbData);
-    if (!text.empty() && text.back() == '\0')
-        text.pop_back();
-    bool refused = refuse && refuse(text);
-    if (refused || failNext > 0) {
-        if (!refused)
-            --failNext;
-        failedCommands.push_back(text);
-        return 0;
-    }
-    commands.push_back(text);
-    if (onCommand)
-        onCommand(text);
-    return 1;
-}
-
-LRESULT FakeSkype::attach(HWND linkWindow, int code)
-{
-    return SendMessageA(linkWindow, attachMessage, reinterpret_cast<WPARAM>(window), code);
-}
-
-LRESULT FakeSkype::notify(HWND linkWindow, const std::string& text)
-{
-    COPYDATASTRUCT data;
-    data.dwData = 0;
-    data.cbData = static_cast<DWORD>(text.size() + 1);
-    data.lpData = const_cast<char*>(text.c_str());
-    return SendMessageA(linkWindow, WM_COPYDATA, reinterpret_cast<WPARAM>(window), reinterpret_cast<LPARAM>(&data));
-}
 
 // ------------------------------------------------------------------ TestHub
 
@@ -278,6 +217,10 @@ void TunnelTest::SetUp()
     owner = CreateWindowExA(0, kOwnerClass, nullptr, 0, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                             nullptr, nullptr, nullptr, nullptr);
     settings = new TestPropaty();
+    settings->acceptMode = 1;
+    settings->soundMode = 0;
+    for (int ch = 1; ch < 5; ++ch)
+        settings->localPort[ch] = 0; // a listener on a system-chosen port; FTP keeps 21
     QK_EVENTLOG* log = QK_EVENTLOG::getInstance();
     log->addListener(&hub);
     log->enabled = 1;

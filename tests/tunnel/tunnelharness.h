@@ -1,11 +1,9 @@
 #pragma once
-// Test doubles for the tunnel: a fake Skype API window of the test process
-// (through the same window layer) that records and answers or fails commands,
-// a settings object, a stand-in for the communication hub, a TCP manager that
-// records what the stream asks of it, and a fixture that wires them to the
-// real Skype link, contact model and application model.
+// Test doubles for the tunnel: a stand-in for the communication hub, a TCP
+// manager that records what the stream asks of it, and a fixture that wires
+// them, the shared fake Skype window and test settings to the real Skype
+// link, contact model and application model.
 #include "foundation/eventlog.h"
-#include "foundation/propaty.h"
 #include "platform/winuser.h"
 #include "relay/a2apacket.h"
 #include "relay/sockettcp.h"
@@ -13,6 +11,8 @@
 #include "relay/tcpmanagerforftp.h"
 #include "skypelink/skypecom.h"
 #include "skypelink/skypemodel.h"
+#include "support/fakeskype.h"
+#include "support/testpropaty.h"
 #include "tunnel/a2amodel.h"
 
 #include <gtest/gtest.h>
@@ -21,79 +21,6 @@
 #include <functional>
 #include <string>
 #include <vector>
-
-// Skype's API window, played by the test.
-class FakeSkype {
-public:
-    FakeSkype();
-    ~FakeSkype();
-    FakeSkype(const FakeSkype&) = delete;
-    FakeSkype& operator=(const FakeSkype&) = delete;
-
-    HWND handle() const { return window; }
-    LRESULT attach(HWND linkWindow, int code);
-    // Sends `text` as WM_COPYDATA (NUL included) to the link's window.
-    LRESULT notify(HWND linkWindow, const std::string& text);
-
-    std::vector<std::string> commands;        // commands taken, in order
-    std::vector<std::string> failedCommands;  // commands answered with 0
-    int failNext = 0;                         // answer the next N commands with 0
-    // Answer 0 to the commands it picks (each counts as failed).
-    std::function<bool(const std::string&)> refuse;
-    // Called for every command taken, after it was recorded (the command is
-    // still inside its SendMessage, as a notification sent meanwhile would be).
-    std::function<void(const std::string&)> onCommand;
-
-private:
-    static LRESULT procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
-
-    HWND window = nullptr;
-    UINT attachMessage;
-};
-
-// The settings, with the values a test sets directly.
-class TestPropaty final : public CZorvanePropaty {
-public:
-    int acceptMode = 1;
-    int appMode = 0;
-    int enabled[5] = {1, 1, 1, 1, 1};
-    std::string forwardHost[5] = {"127.0.0.1", "127.0.0.1", "127.0.0.1", "127.0.0.1", "127.0.0.1"};
-    int forwardPort[5] = {21, 80, 2401, 5900, 9023};
-    int localPort[5] = {21, 0, 0, 0, 0};   // 0: a listener on a system-chosen port
-    int multipleStreams = 1;
-
-    int getAcceptMode() override { return acceptMode; }
-    void setAcceptMode(int mode) override { acceptMode = mode; }
-    int isPortEnabled(int channel) override { return enabled[channel]; }
-    void setPortEnabled(int channel, int on) override { enabled[channel] = on; }
-    int getAppMode() override { return appMode; }
-    void setAppMode(int mode) override { appMode = mode; }
-    const char* getForwardHost(int channel) override { return forwardHost[channel].c_str(); }
-    void setForwardHost(int channel, const char* host) override { forwardHost[channel] = host; }
-    int getForwardPort(int channel) override { return forwardPort[channel]; }
-    void setForwardPort(int channel, int port) override { forwardPort[channel] = port; }
-    int getAutoConnect() override { return 0; }
-    void setAutoConnect(int) override {}
-    std::string getAutoConnectUser() override { return ""; }
-    void setAutoConnectUser(const char*) override {}
-    int getStartHidden() override { return 0; }
-    void setStartHidden(int) override {}
-    void setSoundMode(int) override {}
-    int getSoundMode() override { return 0; }
-    int getFtpPort() override { return localPort[0]; }
-    void setFtpPort(int port) override { localPort[0] = port; }
-    int getHttpPort() override { return localPort[1]; }
-    void setHttpPort(int port) override { localPort[1] = port; }
-    int getCvsPort() override { return localPort[2]; }
-    void setCvsPort(int port) override { localPort[2] = port; }
-    int getGenPort1() override { return localPort[3]; }
-    void setGenPort1(int port) override { localPort[3] = port; }
-    int getGenPort2() override { return localPort[4]; }
-    void setGenPort2(int port) override { localPort[4] = port; }
-    int allowsMultipleStreams() override { return multipleStreams; }
-    const char* getFtpApplicationName() override { return "ZorvaneForFtp0000"; }
-};
 
 // Plays the communication hub's part: first user of the link (on status 0 it
 // cancels every stream and resets the contact model), listener of the

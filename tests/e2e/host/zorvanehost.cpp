@@ -14,7 +14,7 @@
 #include "platform/trace.h"
 #include "platform/winuser.h"
 #include "relay/sockettcp.h"
-#include "hostpropaty.h"
+#include "support/testpropaty.h"
 
 #include <atomic>
 #include <cstdarg>
@@ -39,7 +39,7 @@ void say(const char* format, ...)
     std::fflush(stdout);
 }
 
-class Host : public HostPropaty, public CZorvaneForTcpComListener {
+class Host : public TestPropaty, public CZorvaneForTcpComListener {
 public:
     CZorvaneForTcpCom com;
     int countdown = 0;

@@ -1,11 +1,5 @@
 #include "fakeskype.h"
 
-#include "skypelink/skypemodel.h"
-
-#include <chrono>
-#include <cstring>
-#include <ostream>
-
 namespace {
 
 constexpr const char* kFakeClass = "FAKESKYPEAPI";
@@ -42,10 +36,10 @@ LRESULT FakeSkype::procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
     auto* self = reinterpret_cast<FakeSkype*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
     if (self == nullptr)
         return DefWindowProcA(hwnd, message, wParam, lParam);
-    return self->handle(message, wParam, lParam);
+    return self->handleMessage(message, wParam, lParam);
 }
 
-LRESULT FakeSkype::handle(UINT message, WPARAM wParam, LPARAM lParam)
+LRESULT FakeSkype::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message >= 0xC000)
         registered.push_back(message);
@@ -54,24 +48,24 @@ LRESULT FakeSkype::handle(UINT message, WPARAM wParam, LPARAM lParam)
         discoverTimes.push_back(std::chrono::steady_clock::now());
         return 0;
     }
-    if (message == WM_COPYDATA) {
-        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-        const char* bytes = static_cast<const char*>(data->lpData);
-        std::string text(bytes, data->cbData);
-        if (!text.empty() && text.back() == '\0')
-            text.pop_back();
-        commandSenders.push_back(reinterpret_cast<HWND>(wParam));
-        bool refused = refuse && refuse(text);
-        if (failNext > 0 || refused) {
-            if (!refused)
-                --failNext;
-            failedCommands.push_back(text);
-            return 0;
-        }
-        commands.push_back(text);
-        return 1;
+    if (message != WM_COPYDATA)
+        return DefWindowProcA(window, message, wParam, lParam);
+    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    std::string text(static_cast<const char*>(data->lpData), data->cbData);
+    if (!text.empty() && text.back() == '\0')
+        text.pop_back();
+    commandSenders.push_back(reinterpret_cast<HWND>(wParam));
+    bool refused = refuse && refuse(text);
+    if (refused || failNext > 0) {
+        if (!refused)
+            --failNext;
+        failedCommands.push_back(text);
+        return 0;
     }
-    return DefWindowProcA(window, message, wParam, lParam);
+    commands.push_back(text);
+    if (onCommand)
+        onCommand(text);
+    return 1;
 }
 
 LRESULT FakeSkype::attach(HWND linkWindow, int code)
@@ -94,45 +88,15 @@ LRESULT FakeSkype::notifyBytes(HWND linkWindow, const char* bytes, DWORD length)
                         reinterpret_cast<LPARAM>(&data));
 }
 
-std::ostream& operator<<(std::ostream& out, const Call& call)
-{
-    return out << "{" << call.who << " " << call.slot << " \"" << call.text << "\"}";
-}
-
-void RecordingUser::notifyConnectStatsuChange(int status)
-{
-    statuses.push_back(status);
-    calls.push_back({who, "status", std::to_string(status)});
-    if (resetsModelOnLoss && status == 0 && QK_SKYPEMODEL::instance != nullptr)
-        QK_SKYPEMODEL::instance->resetModel();
-}
-
-void RecordingUser::notifyCurrentUser(const char* text) { calls.push_back({who, "currentUser", text}); }
-
-void RecordingUser::notifyCurrentUserOnlineStatus(const char* text)
-{
-    calls.push_back({who, "userStatus", text});
-}
-
-void RecordingUser::notifyUsers(const char* text) { calls.push_back({who, "users", text}); }
-
-void RecordingUser::notifyUser(const char* text) { calls.push_back({who, "user", text}); }
-
-void RecordingUser::notifyA2Adata(const char* text) { calls.push_back({who, "a2a", text}); }
-
-std::vector<ShownMessageBox>& shownMessageBoxes()
-{
-    static std::vector<ShownMessageBox> boxes;
-    return boxes;
-}
-
 bool pumpUntil(const std::function<bool()>& done, int ms)
 {
     // In short slices: the loop wakes only for its own events, and `done`
     // may depend on another thread.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (!done()) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        deadline - std::chrono::steady_clock::now())
+                        .count();
         if (left <= 0)
             return false;
         PumpMessages(static_cast<int>(left < 20 ? left : 20), done);
