@@ -114,6 +114,8 @@ struct AttachCase {
     bool storesWindow;
 };
 
+void PrintTo(const AttachCase& c, std::ostream* os) { *os << "code " << c.code; }
+
 class AttachCodeTest : public LinkTest, public testing::WithParamInterface<AttachCase> {};
 
 TEST_P(AttachCodeTest, EachCodeSetsItsStatusAndTellsEveryUserInOrder)
