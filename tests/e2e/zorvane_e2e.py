@@ -347,10 +347,10 @@ def bulk_server(size, seed_out, result):
 
     def serve():
         conn, _ = ls.accept()
+        ls.close()   # one connection; the port is free for the next server
         send_all_recv_all(conn, pattern(seed_out, size), size, result)
         time.sleep(1)
         conn.close()
-        ls.close()
 
     t = threading.Thread(target=serve, daemon=True)
     t.start()
@@ -495,6 +495,63 @@ def case_skypesim_killed(world):
     log("re-attached, streams up again")
 
 
+def wait_closed(sock, timeout):
+    """True when the peer closes the connection (reads what still arrives)."""
+    sock.settimeout(timeout)
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            chunk = sock.recv(1 << 20)
+        except socket.timeout:
+            return False
+        except ConnectionResetError:
+            return True
+        if not chunk:
+            return True
+    return False
+
+
+def case_commands_fail(world):
+    """Skype refuses a command in the middle of a transfer: the link is lost,
+    every stream is cancelled and the local connection closed; the link then
+    attaches again and the channel carries a new connection byte for byte."""
+    bulk_server(20_000_000, 22, {})
+    world.up()
+    s = socket.create_connection(("127.0.0.1", 9023))
+    s.settimeout(60)
+    got = 0
+    while got < 1_000_000:
+        chunk = s.recv(65536)
+        assert chunk, "connection closed before the failure"
+        got += len(chunk)
+    host = world.hosts["alice"]
+    mark = len(host.lines)
+    assert world.sims["alice"][1].request("fail 1") == "OK"
+    host.wait_line(lambda line: line == "HOST LINK 0", 30, start=mark)
+    host.wait_line(lambda line: line == "HOST STREAMS 0", 30, start=mark)
+    assert wait_closed(s, 30), "local connection still open"
+    s.close()
+    log("command refused after %d bytes: link lost, streams cancelled, connection closed" % got)
+    host.wait_line(lambda line: line == "HOST LINK 1", 30, start=mark)
+    log("attached again")
+    world.wait_streams(5, timeout=120)
+    for port in CLIENT_PORTS:
+        world.wait_listening(port)
+    log("streams up again: %s" % world.streams("alice"))
+    # A new connection through channel 4, checked end to end.
+    size = 2_000_000
+    result, server_result = {}, {}
+    server = bulk_server(size, 22, server_result)
+    c = socket.create_connection(("127.0.0.1", 9023))
+    send_all_recv_all(c, pattern(11, size), size, result)
+    server.join(60)
+    c.close()
+    assert result.get("hash") == hashlib.sha256(pattern(22, size)).hexdigest(), result
+    assert server_result.get("hash") == hashlib.sha256(pattern(11, size)).hexdigest(), server_result
+    assert host.p.poll() is None and world.hosts["bob"].p.poll() is None
+    log("attached again; a new connection carried %d bytes each way" % size)
+
+
 def case_demo(world):
     """What the README's demo command shows: a tunnel between two desktops,
     a web page and an FTP download through it, and the event logs."""
@@ -548,6 +605,7 @@ CASES = {
     "ftp": case_ftp,
     "forward_down": case_forward_down,
     "skypesim_killed": case_skypesim_killed,
+    "commands_fail": case_commands_fail,
     "demo": case_demo,
 }
 
