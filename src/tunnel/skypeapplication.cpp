@@ -36,6 +36,23 @@ int32_t decimal(const char* token)
     return static_cast<int32_t>(value);
 }
 
+// Reads an entry's user, the token up to ":", into entry. Returns where the
+// entry goes on, or null (with the trace `noUser` of the whole text) when the
+// token runs to the end of the text.
+char* readEntryUser(char* p, StreamEntry& entry, const char* noUser, const char* text)
+{
+    char token[APPLICATION_TOKEN_SIZE];
+    p = nextToken(p, token, sizeof token, ":");
+    if (p == nullptr) {
+        trace(noUser, text);
+        return nullptr;
+    }
+    copyText(entry.user, sizeof entry.user, token);
+    return p;
+}
+
+constexpr char kTraceNoUser[] = "QK_SKYPEAPPLICATION::application(%s)書式エラーユーザ名なし\n";
+
 // The list behind a keyword is empty when nextToken without a delimiter runs
 // to its end.
 bool isEmptyList(const char* list)
@@ -105,11 +122,11 @@ void QK_SKYPEAPPLICATION::application(const char* text)
     } else if (beginsWith(text, "CONNECTING")) {
         trace("QK_SKYPEAPPLICATION::application() CONNECTING %s\n", text);
     } else if (beginsWith(text, "STREAMS")) {
-        handleStreams(text + 7);
+        handleStreams(text, text + 7);
     } else if (beginsWith(text, "SENDING")) {
-        handleSending(text + 7);
+        handleSending(text, text + 7);
     } else if (beginsWith(text, "RECEIVED")) {
-        handleReceived(text + 8);
+        handleReceived(text, text + 8);
     } else if (beginsWith(text, "DATAGRAM")) {
         // no datagrams are exchanged
     } else {
@@ -155,7 +172,7 @@ bool QK_SKYPEAPPLICATION::acceptsContact(const char* peer)
     return std::strncmp(peer, model->userList[selected].name, USERENTRY_NAME_SIZE) == 0;
 }
 
-void QK_SKYPEAPPLICATION::handleStreams(const char* list)
+void QK_SKYPEAPPLICATION::handleStreams(const char* text, const char* list)
 {
     if (isEmptyList(list)) {
         closeAllStreams();
@@ -168,12 +185,9 @@ void QK_SKYPEAPPLICATION::handleStreams(const char* list)
     char* p = const_cast<char*>(list);
     for (;;) {
         StreamEntry entry{};
-        p = nextToken(p, token, sizeof token, ":");
-        if (p == nullptr) {
-            trace("QK_SKYPEAPPLICATION::application(%s)書式エラーユーザ名なし\n", list);
+        p = readEntryUser(p, entry, kTraceNoUser, text);
+        if (p == nullptr)
             return;
-        }
-        copyText(entry.user, sizeof entry.user, token);
         p = nextToken(p, token, sizeof token, ",");
         entry.id = decimal(token);
         entries.push_back(entry);
@@ -239,7 +253,7 @@ void QK_SKYPEAPPLICATION::handleStreams(const char* list)
         notifyStreamChange();
 }
 
-void QK_SKYPEAPPLICATION::handleSending(const char* list)
+void QK_SKYPEAPPLICATION::handleSending(const char* text, const char* list)
 {
     if (isEmptyList(list)) {
         for (QK_SKYPESTREAM* stream : streams) {
@@ -253,15 +267,12 @@ void QK_SKYPEAPPLICATION::handleSending(const char* list)
     char* p = const_cast<char*>(list);
     while (p != nullptr) {
         StreamEntry entry{};
-        p = nextToken(p, token, sizeof token, ":");
-        if (p == nullptr) {
-            trace("QK_SKYPEAPPLICATION::application(%s)書式エラーユーザ名なし\n", list);
+        p = readEntryUser(p, entry, kTraceNoUser, text);
+        if (p == nullptr)
             return;
-        }
-        copyText(entry.user, sizeof entry.user, token);
         p = nextToken(p, token, sizeof token, "=");
         if (p == nullptr) {
-            trace("QK_SKYPEAPPLICATION::application(%s)書式エラー IDなし\n", list);
+            trace("QK_SKYPEAPPLICATION::application(%s)書式エラー IDなし\n", text);
             return;
         }
         entry.id = decimal(token);
@@ -275,33 +286,37 @@ void QK_SKYPEAPPLICATION::handleSending(const char* list)
     }
 }
 
-void QK_SKYPEAPPLICATION::handleReceived(const char* list)
+void QK_SKYPEAPPLICATION::handleReceived(const char* text, const char* list)
 {
     if (isEmptyList(list)) {
         trace("QK_SKYPEAPPLICATION::application() RECEIVE SEQ COMLETE!\n");
         return;
     }
-    // Only the first entry is read on this notification; Skype repeats
+    // The whole list is parsed; a malformed entry anywhere sends no READ.
+    // Only the first entry is read on this notification: Skype repeats
     // RECEIVED while texts wait.
     char token[APPLICATION_TOKEN_SIZE];
-    StreamEntry entry{};
-    char* p = nextToken(const_cast<char*>(list), token, sizeof token, ":");
-    if (p == nullptr) {
-        trace("書式エラー:APPLICATION RECEIVED %s\n", list);
-        return;
+    StreamEntry first{};
+    char* p = const_cast<char*>(list);
+    for (bool isFirst = true; p != nullptr; isFirst = false) {
+        StreamEntry entry{};
+        p = readEntryUser(p, entry, "書式エラー:APPLICATION RECEIVED %s\n", text);
+        if (p == nullptr)
+            return;
+        p = nextToken(p, token, sizeof token, "=");
+        if (p == nullptr) {
+            trace("書式エラー\n");
+            return;
+        }
+        entry.id = decimal(token);
+        p = nextToken(p, token, sizeof token, nullptr);
+        entry.count = decimal(token);
+        if (isFirst)
+            first = entry;
     }
-    copyText(entry.user, sizeof entry.user, token);
-    p = nextToken(p, token, sizeof token, "=");
-    if (p == nullptr) {
-        trace("書式エラー\n");
-        return;
-    }
-    entry.id = decimal(token);
-    nextToken(p, token, sizeof token, nullptr);
-    entry.count = decimal(token);
 
     char command[APPLICATION_COMMAND_SIZE];
-    std::snprintf(command, sizeof command, "ALTER APPLICATION %s READ %s:%d", name, entry.user, entry.id);
+    std::snprintf(command, sizeof command, "ALTER APPLICATION %s READ %s:%d", name, first.user, first.id);
     sendApplicationCommand(command);
 }
 

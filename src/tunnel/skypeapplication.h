@@ -84,10 +84,11 @@ public:
     std::vector<QK_SKYPEAPPLICATIONLISTENER*> listeners;
 
 private:
-    void handleStreams(const char* list);
+    // `text` is the whole notification text (for its traces), `list` the part behind the keyword.
+    void handleStreams(const char* text, const char* list);
     void closeAllStreams();
-    void handleSending(const char* list);
-    void handleReceived(const char* list);
+    void handleSending(const char* text, const char* list);
+    void handleReceived(const char* text, const char* list);
     // closeAll on the stream's manager, delete both, log the closing line.
     void closeStream(size_t slot);
     bool acceptsContact(const char* peer);

@@ -168,10 +168,8 @@ int QK_SKYPESTREAM::sendPacket(unsigned char* packet, int length)
 int QK_SKYPESTREAM::sendWriteCommand(const char* hexText)
 {
     size_t length = std::strlen(hexText) + std::strlen(appName) + std::strlen(user) + 37;
-    if (length > STREAM_MAX_WRITE_COMMAND) {
-        trace("QK_SKYPESTREAM::sendWriteCommand() command too long (%zu), not sent\n", length);
-        return 1;
-    }
+    if (length > STREAM_MAX_WRITE_COMMAND)
+        return 1;   // dropped without a trace; its sequence number is used up
     std::snprintf(commandBuffer, sizeof commandBuffer, "ALTER APPLICATION %s WRITE %s:%d %s", appName, user,
                   streamId, hexText);
     if (sendStreamCommand(commandBuffer) == 0)
@@ -399,12 +397,10 @@ void QK_SKYPESTREAM::repRead(const char* text)
             tcpManager->notifyDataLinkConnectReply(port, header.repCode);
         } else if (header.code == DISCONNECT_REQUEST) {
             QK_SOCKETTCP* dataSocket = tcpManager->dataLinkSocket;
-            if (dataSocket != nullptr && dataSocket->fromPeer != nullptr &&
-                dataSocket->fromPeer->count < kQueueCapacity && dataSocket->fromPeer->enqEntry(size, packetBuffer) == 1) {
-                trace("PEERからのDISCONNECT(d-link)をQUEしました\n");
-            } else {
+            // No trace on the data link.
+            if (dataSocket == nullptr || dataSocket->fromPeer == nullptr ||
+                dataSocket->fromPeer->count >= kQueueCapacity || dataSocket->fromPeer->enqEntry(size, packetBuffer) != 1)
                 tcpManager->notifyDataLinkDisconnect(port);
-            }
             logLine(LOG_EV, "%s:TCP切断要求(d-link): %s Port=%d 切断", user, forwardHost, port);
         }
         break;

@@ -251,6 +251,9 @@ TEST_F(SkypeApplicationTest, ReceivedReadsTheFirstEntryOnly)
         {"RECEIVED nobody:77=1", "nobody:77"},   // whether or not the stream is known
         {"RECEIVED alice:5", nullptr},            // no "="
         {"RECEIVED alice5=100", nullptr},         // no ":"
+        {"RECEIVED alice:5=100 bob", nullptr},    // a later entry without ":"
+        {"RECEIVED alice:5=100 bob:6", nullptr},  // a later entry without "="
+        {"RECEIVED alice:5=100 ", nullptr},       // white space after the last entry
         {"RECEIVED", nullptr},
         {"RECEIVED  ", nullptr},
     };
@@ -260,6 +263,25 @@ TEST_F(SkypeApplicationTest, ReceivedReadsTheFirstEntryOnly)
         if (c.read != nullptr)
             expected.push_back("ALTER APPLICATION " + std::string(kApps[2]) + " READ " + c.read);
         EXPECT_EQ(takeCommands(), expected) << c.list;
+    }
+}
+
+TEST_F(SkypeApplicationTest, FormatErrorsTraceTheWholeNotificationText)
+{
+    struct Case {
+        const char* text;
+        const char* trace;
+    };
+    const Case cases[] = {
+        {"STREAMS alice:5 bob", "QK_SKYPEAPPLICATION::application(STREAMS alice:5 bob)書式エラーユーザ名なし\n"},
+        {"SENDING alice5=1", "QK_SKYPEAPPLICATION::application(SENDING alice5=1)書式エラーユーザ名なし\n"},
+        {"SENDING alice:5", "QK_SKYPEAPPLICATION::application(SENDING alice:5)書式エラー IDなし\n"},
+        {"RECEIVED alice5=1", "書式エラー:APPLICATION RECEIVED RECEIVED alice5=1\n"},
+        {"RECEIVED alice:5", "書式エラー\n"},
+    };
+    for (const Case& c : cases) {
+        std::string output = captureTrace([&] { appNotify(1, c.text); });
+        EXPECT_NE(output.find(c.trace), std::string::npos) << c.text << "\n" << output;
     }
 }
 

@@ -265,7 +265,8 @@ TEST_F(StreamTest, WriteAboveTheCommandLimitIsNotSent)
 {
     open();
     std::string hex(65534 - 37 - std::strlen(kApps[1]) - 5 + 1, '0');
-    EXPECT_EQ(stream->sendWriteCommand(hex.c_str()), 1);
+    std::string output = captureTrace([&] { EXPECT_EQ(stream->sendWriteCommand(hex.c_str()), 1); });
+    EXPECT_EQ(output, "");   // dropped without a trace
     EXPECT_TRUE(takeCommands().empty());
     EXPECT_EQ(stream->sendReady, 1);
     hex.pop_back();
@@ -440,11 +441,16 @@ TEST_F(StreamTest, DataLinkControlPackets)
 
     read(makePacket(KIND_DLINK_CONTROL, CONNECT_REPLY, 3002, 2));
     EXPECT_EQ(manager->calls.back(), "dlinkReply 3002 0");
-    read(makePacket(KIND_DLINK_CONTROL, DISCONNECT_REQUEST, 3003, 3));   // no data-link socket
+    // A data-link DISCONNECT_REQUEST prints no trace of its own, queued or passed on.
+    std::string output = captureTrace([&] {
+        read(makePacket(KIND_DLINK_CONTROL, DISCONNECT_REQUEST, 3003, 3));   // no data-link socket
+    });
     EXPECT_EQ(manager->calls.back(), "dlinkDisconnect 3003");
     QK_SOCKETTCP* data = manager->addDataLinkSocket(3004, SOCKET_STATE_CONNECTED);
-    read(makePacket(KIND_DLINK_CONTROL, DISCONNECT_REQUEST, 3004, 4));
+    output += captureTrace([&] { read(makePacket(KIND_DLINK_CONTROL, DISCONNECT_REQUEST, 3004, 4)); });
     EXPECT_EQ(data->fromPeer->count, 1);
+    EXPECT_EQ(output.find("PEERからのDISCONNECT"), std::string::npos) << output;
+    EXPECT_EQ(output.find("A2A RECIEV"), std::string::npos) << output;
     EXPECT_EQ(hub.logLines, (Strings{"EV:alice:TCP接続要求(d-link): 127.0.0.1 Port=3000 接続",
                                      "EV:alice:TCP接続要求(d-link): 127.0.0.1 Port=3001 接続に失敗",
                                      "EV:alice:TCP切断要求(d-link): 127.0.0.1 Port=3003 切断",

@@ -1,6 +1,7 @@
 #include "tunnelharness.h"
 
 #include "foundation/que.h"
+#include "platform/trace.h"
 #include "platform/winsock.h"
 
 #include <cstring>
@@ -331,4 +332,15 @@ std::vector<std::string> TunnelTest::logLinesContaining(const std::string& part)
             found.push_back(line);
     }
     return found;
+}
+
+std::string captureTrace(const std::function<void()>& action)
+{
+    bool wasOn = traceEnabled();
+    setTraceEnabled(true);
+    testing::internal::CaptureStdout();
+    action();
+    std::string output = testing::internal::GetCapturedStdout();
+    setTraceEnabled(wasOn);
+    return output;
 }

@@ -89,6 +89,9 @@ std::string toHex(const std::vector<unsigned char>& bytes, bool upper = false);
 // Puts a packet into a queue as a relay thread would.
 void queuePacket(QK_QUE* queue, const std::vector<unsigned char>& packet);
 
+// The trace lines that `action` prints (the trace is switched on meanwhile).
+std::string captureTrace(const std::function<void()>& action);
+
 // Real Skype link, contact model and application model, attached to a FakeSkype.
 class TunnelTest : public testing::Test {
 protected:
