@@ -11,7 +11,18 @@ namespace {
 // Skype application names of channels 1-4; channel 0's comes from the settings.
 const char* const fixedApplicationNames[A2A_CHANNEL_COUNT] = {
     nullptr, "ZorvaneForHttp000", "ZorvaneForCvs0000", "ZorvaneForVnc0000", "ZorvaneForTcp2000"};
+
+// Deletes a singleton through its process-wide pointer and clears the
+// pointer; nothing happens when there is none.
+template <class T>
+void deleteSingleton(T*& instance)
+{
+    if (instance) {
+        delete instance;
+        instance = nullptr;
+    }
 }
+} // namespace
 
 CZorvaneForTcpCom::CZorvaneForTcpCom()
     : ownerWindow(nullptr), skypeCom(nullptr), skypeModel(nullptr), a2aModel(nullptr)
@@ -22,25 +33,13 @@ CZorvaneForTcpCom::CZorvaneForTcpCom()
 CZorvaneForTcpCom::~CZorvaneForTcpCom()
 {
     listeners.clear();
-    if (QK_A2AMODEL::instance) {
-        delete QK_A2AMODEL::instance;
-        QK_A2AMODEL::instance = nullptr;
-    }
+    deleteSingleton(QK_A2AMODEL::instance);
     a2aModel = nullptr;
-    if (QK_SKYPEMODEL::instance) {
-        delete QK_SKYPEMODEL::instance;
-        QK_SKYPEMODEL::instance = nullptr;
-    }
+    deleteSingleton(QK_SKYPEMODEL::instance);
     skypeModel = nullptr;
-    if (QK_SKYPECOM::instance) {
-        delete QK_SKYPECOM::instance;
-        QK_SKYPECOM::instance = nullptr;
-    }
+    deleteSingleton(QK_SKYPECOM::instance);
     skypeCom = nullptr;
-    if (QK_EVENTLOG::instance) {
-        delete QK_EVENTLOG::instance;
-        QK_EVENTLOG::instance = nullptr;
-    }
+    deleteSingleton(QK_EVENTLOG::instance);
     listeners.shrink_to_fit();
 }
 

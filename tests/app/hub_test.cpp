@@ -112,6 +112,12 @@ TEST_F(HubTest, LostLinkReportsStatusThenStreamsThenModel)
     std::vector<std::string> expected = {"link", "streams", "streams", "streams",
                                          "streams", "streams", "model"};
     EXPECT_EQ(recorder.withoutLog(), expected);
+    // The link logs the loss before it tells its users.
+    ASSERT_GE(recorder.events.size(), 2u);
+    EXPECT_EQ(recorder.events[0].rfind("log ", 0), 0u) << recorder.events[0];
+    EXPECT_TRUE(recorder.events[0].ends_with(":EV:SkypeDriverへの通知に失敗しました。Skypeは未接続"))
+        << recorder.events[0];
+    EXPECT_EQ(recorder.events[1], "link");
 }
 
 TEST_F(HubTest, OtherStatusesAreOnlyRelayed)

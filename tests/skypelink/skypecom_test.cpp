@@ -1,6 +1,7 @@
 // The Skype link against a fake Skype window of the test process.
 #include "recorders.h"
 #include "foundation/eventlog.h"
+#include "platform/trace.h"
 #include "skypelink/skypecom.h"
 #include "skypelink/skypemodel.h"
 
@@ -262,6 +263,7 @@ struct DispatchCase {
     const char* text;
     const char* slot;    // null: no user is called
     const char* handed;  // what the slot receives
+    bool unsupported = false;   // traced as an unknown notification
 };
 void PrintTo(const DispatchCase& c, std::ostream* out) { *out << '"' << c.text << '"'; }
 
@@ -272,7 +274,14 @@ TEST_P(DispatchTest, TheFirstMatchingKeywordDecides)
     start(false);
     attach();
     const DispatchCase c = GetParam();
-    EXPECT_EQ(skype.notify(link->ownWindow, c.text), 1);
+    const bool tracing = traceEnabled();
+    setTraceEnabled(true);
+    testing::internal::CaptureStdout();
+    const LRESULT result = skype.notify(link->ownWindow, c.text);
+    const std::string traced = testing::internal::GetCapturedStdout();
+    setTraceEnabled(tracing);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(traced.find("未サポートの書式\n") != std::string::npos, c.unsupported) << traced;
     if (c.slot == nullptr)
         EXPECT_TRUE(calls.empty()) << testing::PrintToString(calls);
     else
@@ -299,8 +308,8 @@ INSTANTIATE_TEST_SUITE_P(
         DispatchCase{"USERXbob", "user", "bob"},   // the separator is not examined
         DispatchCase{"USER", "user", ""},
         DispatchCase{"CALL 1234 STATUS RINGING", nullptr, ""},
-        DispatchCase{"CHATMESSAGE 12 STATUS RECEIVED", nullptr, ""},
-        DispatchCase{"", nullptr, ""}));
+        DispatchCase{"CHATMESSAGE 12 STATUS RECEIVED", nullptr, "", true},
+        DispatchCase{"", nullptr, "", true}));
 
 TEST_F(LinkTest, NotificationsAreReadWithinTheirByteCountOnly)
 {
