@@ -317,7 +317,10 @@ int getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen)
     return 0;
 }
 
-int getsockname(SOCKET s, sockaddr* name, int* namelen)
+namespace {
+
+// getsockname and getpeername: the address that query reads, for the caller.
+int nameOf(SOCKET s, sockaddr* name, int* namelen, int (*query)(uint64_t, winsock_sys::Ipv4*))
 {
     if (!ready())
         return SOCKET_ERROR;
@@ -326,23 +329,21 @@ int getsockname(SOCKET s, sockaddr* name, int* namelen)
         return SOCKET_ERROR;
     }
     winsock_sys::Ipv4 a{};
-    if (check(winsock_sys::localName(s, &a)) != 0)
+    if (check(query(s, &a)) != 0)
         return SOCKET_ERROR;
     return writeAddress(a, name, namelen) ? 0 : SOCKET_ERROR;
 }
 
+} // namespace
+
+int getsockname(SOCKET s, sockaddr* name, int* namelen)
+{
+    return nameOf(s, name, namelen, winsock_sys::localName);
+}
+
 int getpeername(SOCKET s, sockaddr* name, int* namelen)
 {
-    if (!ready())
-        return SOCKET_ERROR;
-    if (name == nullptr) {
-        lastError = WSAEFAULT;
-        return SOCKET_ERROR;
-    }
-    winsock_sys::Ipv4 a{};
-    if (check(winsock_sys::peerName(s, &a)) != 0)
-        return SOCKET_ERROR;
-    return writeAddress(a, name, namelen) ? 0 : SOCKET_ERROR;
+    return nameOf(s, name, namelen, winsock_sys::peerName);
 }
 
 hostent* gethostbyname(const char* name)

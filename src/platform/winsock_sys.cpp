@@ -199,6 +199,17 @@ private:
     bool nonBlocking_ = false;
 };
 
+// After a call failed with errno e: 0 to try it again (interrupted, or a
+// blocking-mode socket that is now ready for events), else -(error).
+int retryAfter(const Use& use, int e, short events)
+{
+    if (e == EINTR)
+        return 0;
+    if ((e == EAGAIN || e == EWOULDBLOCK) && !use.nonBlocking())
+        return use.wait(events);
+    return -fromErrno(e);
+}
+
 int64_t adopt(int fd, bool nonBlocking, bool connected)
 {
     int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -320,15 +331,11 @@ int64_t accept(uint64_t handle, Ipv4* peer)
             return adopt(fd, use.nonBlocking(), true);
         }
         int e = errno;
-        if (e == EINTR || (!use.nonBlocking() && e == ECONNABORTED))
+        if (!use.nonBlocking() && e == ECONNABORTED)
             continue;
-        if ((e == EAGAIN || e == EWOULDBLOCK) && !use.nonBlocking()) {
-            int w = use.wait(POLLIN);
-            if (w < 0)
-                return w;
-            continue;
-        }
-        return -fromErrno(e);
+        int r = retryAfter(use, e, POLLIN);
+        if (r < 0)
+            return r;
     }
 }
 
@@ -409,16 +416,9 @@ int recv(uint64_t handle, void* data, int len, bool peek)
         ssize_t n = ::recv(use.fd(), data, static_cast<size_t>(len), peek ? MSG_PEEK : 0);
         if (n >= 0)
             return static_cast<int>(n);
-        int e = errno;
-        if (e == EINTR)
-            continue;
-        if ((e == EAGAIN || e == EWOULDBLOCK) && !use.nonBlocking()) {
-            int w = use.wait(POLLIN);
-            if (w < 0)
-                return w;
-            continue;
-        }
-        return -fromErrno(e);
+        int r = retryAfter(use, errno, POLLIN);
+        if (r < 0)
+            return r;
     }
 }
 
@@ -489,31 +489,27 @@ int getOption(uint64_t handle, Option option, int* value)
     return 0;
 }
 
-int localName(uint64_t handle, Ipv4* address)
+namespace {
+
+// getsockname or getpeername on the handle's descriptor.
+int nameOf(uint64_t handle, Ipv4* address, int (*query)(int, sockaddr*, socklen_t*))
 {
     Use use(handle);
     if (!use)
         return -kENOTSOCK;
     sockaddr_in sa;
     socklen_t len = sizeof sa;
-    if (::getsockname(use.fd(), reinterpret_cast<sockaddr*>(&sa), &len) < 0)
+    if (query(use.fd(), reinterpret_cast<sockaddr*>(&sa), &len) < 0)
         return fail();
     *address = fromSystem(sa);
     return 0;
 }
 
-int peerName(uint64_t handle, Ipv4* address)
-{
-    Use use(handle);
-    if (!use)
-        return -kENOTSOCK;
-    sockaddr_in sa;
-    socklen_t len = sizeof sa;
-    if (::getpeername(use.fd(), reinterpret_cast<sockaddr*>(&sa), &len) < 0)
-        return fail();
-    *address = fromSystem(sa);
-    return 0;
-}
+} // namespace
+
+int localName(uint64_t handle, Ipv4* address) { return nameOf(handle, address, ::getsockname); }
+
+int peerName(uint64_t handle, Ipv4* address) { return nameOf(handle, address, ::getpeername); }
 
 int resolve(const char* name, uint32_t* addresses, int max)
 {

@@ -124,12 +124,8 @@ void QK_SOCKETTCP::closeListener()
         closesocket(s);
 }
 
-int QK_SOCKETTCP::createServer(int portNumber)
+int QK_SOCKETTCP::openListener(uint32_t address, int portNumber)
 {
-    if (holdsSomething())
-        stopThread();
-    port = portNumber;
-    boundPort = portNumber;
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) {
         trace("socket Error: %d\n", WSAGetLastError());
@@ -139,7 +135,7 @@ int QK_SOCKETTCP::createServer(int portNumber)
     clearAddress(&serverAddr);
     serverAddr.sin_family = AF_INET;
     serverAddr.sin_port = htons(static_cast<u_short>(portNumber));
-    serverAddr.sin_addr.s_addr = localOnly == 1 ? inet_addr("127.0.0.1") : htonl(INADDR_ANY);
+    serverAddr.sin_addr.s_addr = address;
     int one = 1;
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
     if (bind(s, reinterpret_cast<sockaddr*>(&serverAddr), sizeof serverAddr) == SOCKET_ERROR) {
@@ -150,6 +146,17 @@ int QK_SOCKETTCP::createServer(int portNumber)
         trace("listen Error: %d\n", WSAGetLastError());
         return 0;
     }
+    return 1;
+}
+
+int QK_SOCKETTCP::createServer(int portNumber)
+{
+    if (holdsSomething())
+        stopThread();
+    port = portNumber;
+    boundPort = portNumber;
+    if (!openListener(localOnly == 1 ? inet_addr("127.0.0.1") : htonl(INADDR_ANY), portNumber))
+        return 0;
     trace("サーバソケットを作成しました. port:%d\n", portNumber);
     role = SOCKET_ROLE_SERVER;
     state = SOCKET_STATE_IDLE;
@@ -161,29 +168,12 @@ int QK_SOCKETTCP::createServerAnyPort(int portNumber)
     if (holdsSomething())
         stopThread();
     port = portNumber;
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s == INVALID_SOCKET) {
-        trace("socket Error: %d\n", WSAGetLastError());
+    // Port 0: the system chooses; every interface, whatever localOnly says.
+    if (!openListener(htonl(INADDR_ANY), 0))
         return 0;
-    }
-    listenSock = s;
-    clearAddress(&serverAddr);
-    serverAddr.sin_family = AF_INET;
-    serverAddr.sin_port = htons(0);
-    serverAddr.sin_addr.s_addr = htonl(INADDR_ANY);
-    int one = 1;
-    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
-    if (bind(s, reinterpret_cast<sockaddr*>(&serverAddr), sizeof serverAddr) == SOCKET_ERROR) {
-        trace("bind Error: %d\n", WSAGetLastError());
-        return 0;
-    }
-    if (listen(s, 1) == SOCKET_ERROR) {
-        trace("listen Error: %d\n", WSAGetLastError());
-        return 0;
-    }
     sockaddr_in bound;
     int len = sizeof bound;
-    if (getsockname(s, reinterpret_cast<sockaddr*>(&bound), &len) == SOCKET_ERROR) {
+    if (getsockname(listenSock.load(), reinterpret_cast<sockaddr*>(&bound), &len) == SOCKET_ERROR) {
         // The listener stands all the same; no port to announce.
         trace("getsockname failed.:%d\n", WSAGetLastError());
         boundPort = 0;
@@ -597,17 +587,22 @@ void QK_SOCKETTCP::executeServer()
     state = SOCKET_STATE_IDLE;
 }
 
+void QK_SOCKETTCP::relayAsClient()
+{
+    if (stopFlag == 1)
+        return;
+    RelayEnd end = relayUntilEnd(false);
+    if (end == RelayEnd::Receive)
+        trace("Thread:Recv Fatal Error exit thread port=%d\n", port);
+    else if (end == RelayEnd::Send)
+        trace("Thread:Send Fatal Error exit thread port=%d\n", port);
+}
+
 void QK_SOCKETTCP::executeClient()
 {
     running = 1;
     setNonBlocking();
-    if (stopFlag != 1) {
-        RelayEnd end = relayUntilEnd(false);
-        if (end == RelayEnd::Receive)
-            trace("Thread:Recv Fatal Error exit thread port=%d\n", port);
-        else if (end == RelayEnd::Send)
-            trace("Thread:Send Fatal Error exit thread port=%d\n", port);
-    }
+    relayAsClient();
     trace("Client Thread:end :port:%d\n", port);
     queueDisconnectRequest();
     closeConnection();
@@ -630,13 +625,7 @@ void QK_SOCKETTCP::executeClientOnConnect()
     trace("executeClientOnConnect() connectOK port=%d\n", port);
     queueConnectReply(port, CONNECT_OK, 0);
     setNonBlocking();
-    if (stopFlag != 1) {
-        RelayEnd end = relayUntilEnd(false);
-        if (end == RelayEnd::Receive)
-            trace("Thread:Recv Fatal Error exit thread port=%d\n", port);
-        else if (end == RelayEnd::Send)
-            trace("Thread:Send Fatal Error exit thread port=%d\n", port);
-    }
+    relayAsClient();
     trace("PortForward Client Thread:end :port:%d\n", port);
     queueDisconnectRequest();
     closeConnection();

@@ -134,7 +134,13 @@ private:
     void startWith(int (*entry)(QK_SOCKETTCP*), const char* failText, const char* madeText);
     RelayEnd relayPass(bool reportFull);
     RelayEnd relayUntilEnd(bool reportFull);
+    // The relay of both client bodies, with their trace of a failed end.
+    void relayAsClient();
     void setNonBlocking();
+    // Socket, SO_REUSEADDR, bind to address:port (network order address),
+    // listen with a backlog of 1, kept in listenSock; 0 after the failing
+    // step's trace (a socket made before it stays in listenSock).
+    int openListener(uint32_t address, int portNumber);
     void queueConnectRequest();
     void queueControl(uint16_t code);
     void closeConnection();

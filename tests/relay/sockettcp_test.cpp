@@ -160,6 +160,39 @@ TEST_F(SocketTcp, ServerRelaysMegabytesBothWaysByteExact)
     EXPECT_EQ(s_->running.load(), 1);
 }
 
+// While toPeer holds 30 packets the connection is not read (so nothing is
+// received that the queue could not take); once the stream takes packets
+// again the rest follows, byte-exact.
+TEST_F(SocketTcp, FullToPeerQueueStopsReadingAndLosesNothing)
+{
+    int port = startServer();
+    SOCKET c = connectAndExpectRequest(port);
+    s_->replyState = CONNECT_OK;
+    const auto up = randomBytes(45 * A2A_MAX_PAYLOAD + 999, 15); // more than 30 packets hold
+    auto writer = std::async(std::launch::async, [&] { return sendAll(c, up); });
+    ASSERT_TRUE(waitUntil([&] { return s_->toPeer->count.load() == QUE_SLOT_COUNT; }));
+    setTraceEnabled(true);
+    testing::internal::CaptureStdout();
+    std::this_thread::sleep_for(200ms); // several passes with a full queue
+    std::string output = testing::internal::GetCapturedStdout();
+    setTraceEnabled(std::getenv("ZORVANE_TRACE") != nullptr);
+    EXPECT_NE(output.find("PORT" + std::to_string(port) + " A2ASEND QUE FULL\n"),
+              std::string::npos)
+        << output;
+    EXPECT_EQ(s_->toPeer->count.load(), QUE_SLOT_COUNT);
+
+    std::vector<unsigned char> arrived;
+    Taken t;
+    while (arrived.size() < up.size() && takePacket(*s_->toPeer, &t, 30s)) {
+        ASSERT_EQ(t.header.kind, KIND_DATA) << packetText(t.header);
+        ASSERT_LE(t.header.payloadSize, A2A_MAX_PAYLOAD);
+        arrived.insert(arrived.end(), t.payload(), t.payload() + t.header.payloadSize);
+    }
+    ASSERT_TRUE(writer.get());
+    EXPECT_EQ(arrived.size(), up.size());
+    EXPECT_EQ(hashOf(arrived), hashOf(up));
+}
+
 TEST_F(SocketTcp, ConnectNgClosesTheLocalConnectionAndTheNextIsAskedAgain)
 {
     int port = startServer();
