@@ -164,14 +164,25 @@ SOCKET socket(int af, int type, int protocol)
     return static_cast<SOCKET>(h);
 }
 
-int bind(SOCKET s, const sockaddr* name, int namelen)
+namespace {
+
+// bind and connect: call with the caller's address.
+int toAddress(SOCKET s, const sockaddr* name, int namelen,
+              int (*call)(uint64_t, winsock_sys::Ipv4))
 {
     if (!ready())
         return SOCKET_ERROR;
     winsock_sys::Ipv4 a;
     if (!readAddress(name, namelen, &a))
         return SOCKET_ERROR;
-    return check(winsock_sys::bind(s, a));
+    return check(call(s, a));
+}
+
+} // namespace
+
+int bind(SOCKET s, const sockaddr* name, int namelen)
+{
+    return toAddress(s, name, namelen, winsock_sys::bind);
 }
 
 int listen(SOCKET s, int backlog)
@@ -199,12 +210,7 @@ SOCKET accept(SOCKET s, sockaddr* addr, int* addrlen)
 
 int connect(SOCKET s, const sockaddr* name, int namelen)
 {
-    if (!ready())
-        return SOCKET_ERROR;
-    winsock_sys::Ipv4 a;
-    if (!readAddress(name, namelen, &a))
-        return SOCKET_ERROR;
-    return check(winsock_sys::connect(s, a));
+    return toAddress(s, name, namelen, winsock_sys::connect);
 }
 
 int send(SOCKET s, const char* buf, int len, int flags)

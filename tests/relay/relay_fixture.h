@@ -197,6 +197,22 @@ inline std::vector<unsigned char> readAll(SOCKET s)
     return out;
 }
 
+// Reads n bytes, fewer when the other end closes first (or an error).
+inline std::vector<unsigned char> readExactly(SOCKET s, size_t n)
+{
+    std::vector<unsigned char> out(n);
+    size_t have = 0;
+    while (have < n) {
+        int got =
+            recv(s, reinterpret_cast<char*>(out.data()) + have, static_cast<int>(n - have), 0);
+        if (got <= 0)
+            break;
+        have += static_cast<size_t>(got);
+    }
+    out.resize(have);
+    return out;
+}
+
 inline bool sendAll(SOCKET s, const std::vector<unsigned char>& data)
 {
     return send(s, reinterpret_cast<const char*>(data.data()), static_cast<int>(data.size()), 0) ==

@@ -238,15 +238,8 @@ TEST_F(SocketTcp, DisconnectRequestEndsTheRelayAndAStaleOneIsDropped)
     s_->replyState = CONNECT_OK;
     const auto more = randomBytes(300, 5);
     ASSERT_TRUE(putData(*s_->fromPeer, KIND_DATA, more.data(), more.size()));
-    std::vector<unsigned char> got(more.size());
-    int have = 0;
-    while (have < static_cast<int>(got.size())) {
-        int n = recv(c2, reinterpret_cast<char*>(got.data()) + have,
-                     static_cast<int>(got.size()) - have, 0);
-        ASSERT_GT(n, 0) << "the stale DISCONNECT_REQUEST ended the new connection";
-        have += n;
-    }
-    EXPECT_EQ(got, more);
+    EXPECT_EQ(readExactly(c2, more.size()), more)
+        << "the stale DISCONNECT_REQUEST ended the new connection";
     EXPECT_EQ(s_->state.load(), SOCKET_STATE_CONNECTED);
 }
 
@@ -265,15 +258,7 @@ TEST_F(SocketTcp, DataPacketsOfSizeZeroAndOversizedHeadersSendNothingAndKeepTheR
     ASSERT_EQ(s_->fromPeer->enqEntry(QUE_ENTRY_SIZE, slot.data()), 1);
     const auto bytes = randomBytes(64, 6);
     ASSERT_TRUE(putData(*s_->fromPeer, KIND_DATA, bytes.data(), bytes.size()));
-    std::vector<unsigned char> got(bytes.size());
-    int have = 0;
-    while (have < static_cast<int>(got.size())) {
-        int n = recv(c, reinterpret_cast<char*>(got.data()) + have,
-                     static_cast<int>(got.size()) - have, 0);
-        ASSERT_GT(n, 0);
-        have += n;
-    }
-    EXPECT_EQ(got, bytes); // nothing of the damaged packet went out
+    EXPECT_EQ(readExactly(c, bytes.size()), bytes); // nothing of the damaged packet went out
     EXPECT_EQ(s_->state.load(), SOCKET_STATE_CONNECTED);
 }
 
@@ -447,15 +432,7 @@ TEST_F(SocketTcp, ClientThreadEndsOnThePeersDisconnectAndAnswersInKind)
     EXPECT_EQ(s_->running.load(), 1);
     const auto bytes = randomBytes(1000, 8);
     ASSERT_TRUE(putData(*s_->fromPeer, KIND_DATA, bytes.data(), bytes.size()));
-    std::vector<unsigned char> got(bytes.size());
-    int have = 0;
-    while (have < static_cast<int>(got.size())) {
-        int n = recv(server2, reinterpret_cast<char*>(got.data()) + have,
-                     static_cast<int>(got.size()) - have, 0);
-        ASSERT_GT(n, 0);
-        have += n;
-    }
-    EXPECT_EQ(got, bytes);
+    EXPECT_EQ(readExactly(server2, bytes.size()), bytes);
 }
 
 TEST_F(SocketTcp, ReceiveReportsNothingWaitingAndTheOtherEndsClose)
