@@ -452,17 +452,23 @@ def case_forward_down(world):
     s.close()
 
 
-def case_skypesim_killed(world):
-    server_result = {}
-    bulk_server(20_000_000, 22, server_result)
+def transfer_in_progress(world, at_least=1_000_000):
+    """A bulk transfer on channel 4 that has delivered at least `at_least`
+    bytes to the local program; returns the local socket and the count."""
+    bulk_server(20_000_000, 22, {})
     world.up()
     s = socket.create_connection(("127.0.0.1", 9023))
     s.settimeout(60)
     got = 0
-    while got < 1_000_000:
+    while got < at_least:
         chunk = s.recv(65536)
-        assert chunk, "connection closed before the kill"
+        assert chunk, "connection closed too early"
         got += len(chunk)
+    return s, got
+
+
+def case_skypesim_killed(world):
+    s, got = transfer_in_progress(world)
     alice_sim, _ = world.sims["alice"]
     alice_sim.p.kill()
     alice_sim.p.wait()
@@ -471,21 +477,7 @@ def case_skypesim_killed(world):
     # The next command fails: the link is lost and every stream cancelled.
     host.wait_line(lambda line: line == "HOST LINK 0", 30)
     host.wait_line(lambda line: line == "HOST STREAMS 0", 30)
-    # The local connection is closed.
-    deadline = time.monotonic() + 30
-    closed = False
-    while time.monotonic() < deadline:
-        try:
-            chunk = s.recv(1 << 20)
-        except socket.timeout:
-            break
-        except ConnectionResetError:
-            closed = True
-            break
-        if not chunk:
-            closed = True
-            break
-    assert closed, "local connection still open"
+    assert wait_closed(s, 30), "local connection still open"
     s.close()
     assert host.p.poll() is None, "client application died"
     mark = len(host.lines)
@@ -515,15 +507,7 @@ def case_commands_fail(world):
     """Skype refuses a command in the middle of a transfer: the link is lost,
     every stream is cancelled and the local connection closed; the link then
     attaches again and the channel carries a new connection byte for byte."""
-    bulk_server(20_000_000, 22, {})
-    world.up()
-    s = socket.create_connection(("127.0.0.1", 9023))
-    s.settimeout(60)
-    got = 0
-    while got < 1_000_000:
-        chunk = s.recv(65536)
-        assert chunk, "connection closed before the failure"
-        got += len(chunk)
+    s, got = transfer_in_progress(world)
     host = world.hosts["alice"]
     mark = len(host.lines)
     assert world.sims["alice"][1].request("fail 1") == "OK"
