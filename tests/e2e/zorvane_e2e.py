@@ -600,6 +600,11 @@ def in_own_namespace():
     if os.geteuid() != 0:
         print("e2e: needs root (port 21, network namespace)", file=sys.stderr)
         sys.exit(1)
+    if subprocess.run(["unshare", "-n", "true"], capture_output=True).returncode != 0:
+        # No namespaces here: run on the machine's own loopback (the test
+        # runner then runs the cases one at a time).
+        print("e2e: no network namespace available; using the machine's loopback", flush=True)
+        return
     env = dict(os.environ, ZORVANE_E2E_NETNS="1")
     cmd = ["unshare", "-n", "--", "sh", "-c",
            'ip link set lo up && ip addr add 127.0.0.2/8 dev lo 2>/dev/null; exec "$@"', "sh",
