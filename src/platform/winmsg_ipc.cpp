@@ -42,6 +42,9 @@ using Clock = std::chrono::steady_clock;
 // Bytes a connection may hold unsent before further messages are refused.
 constexpr size_t kMaxUnsent = static_cast<size_t>(kMaxFrameData) + 16u * 1024u * 1024u;
 constexpr size_t kReadChunk = 64 * 1024;
+// Bytes taken from one connection before its frames are handled and the
+// other connections get their turn (the rest is read on the next round).
+constexpr size_t kReadBudget = 16 * kReadChunk;
 
 // A byte buffer that keeps its storage; consumed from the front.
 class Bytes {
@@ -339,15 +342,20 @@ void reply(const ConnPtr& c, uint64_t id, uint32_t status, LRESULT result)
 }
 
 // Calls the procedure of a local window for a sent frame, rebuilding the
-// COPYDATASTRUCT around the copied data.
+// COPYDATASTRUCT around the copied data. A WM_COPYDATA always reaches the
+// procedure with a structure of this process (an empty one when the frame
+// carries none): an lParam from another process is an address there, never
+// to be followed here.
 LRESULT deliverSentFrame(HWND window, const FrameHeader& h, std::vector<char>& data)
 {
     LPARAM lParam = static_cast<LPARAM>(h.lParam);
     COPYDATASTRUCT cds{};
-    if ((h.flags & FrameHasCopyData) && h.message == WM_COPYDATA) {
-        cds.dwData = static_cast<ULONG_PTR>(h.dwData);
-        cds.cbData = h.dataSize;
-        cds.lpData = h.dataSize ? data.data() : nullptr;
+    if (h.message == WM_COPYDATA) {
+        if (h.flags & FrameHasCopyData) {
+            cds.dwData = static_cast<ULONG_PTR>(h.dwData);
+            cds.cbData = h.dataSize;
+            cds.lpData = h.dataSize ? data.data() : nullptr;
+        }
         lParam = reinterpret_cast<LPARAM>(&cds);
     }
     return deliverSent(window, h.message, static_cast<WPARAM>(h.wParam), lParam);
@@ -372,11 +380,15 @@ void handleFrame(const ConnPtr& c, const FrameHeader& h, std::vector<char>& data
         break;
     }
     case FramePost:
+        if (h.message == WM_COPYDATA) // cannot be posted: its data would be gone
+            break;
         if (isOwnLocalWindow(window))
             deliverPosted(window, h.message, static_cast<WPARAM>(h.wParam),
                           static_cast<LPARAM>(h.lParam));
         break;
     case FramePostBroadcast: {
+        if (h.message == WM_COPYDATA)
+            break;
         std::vector<HWND> tops;
         topLevelWindows(tops);
         for (HWND w : tops)
@@ -448,12 +460,14 @@ void processFrames(const ConnPtr& c)
 void readConn(const ConnPtr& c)
 {
     bool ended = false;
-    while (!c->dead) {
+    size_t taken = 0;
+    while (!c->dead && taken < kReadBudget) {
         char* at = c->in.room(kReadChunk);
         size_t room = c->in.roomSize();
         ssize_t n = ::recv(c->fd, at, room, MSG_DONTWAIT);
         if (n > 0) {
             c->in.grow(static_cast<size_t>(n));
+            taken += static_cast<size_t>(n);
             if (static_cast<size_t>(n) < room)
                 break;
             continue;

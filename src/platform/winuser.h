@@ -11,7 +11,8 @@
 //   posted messages and timers are not.
 // - WM_COPYDATA: the COPYDATASTRUCT (dwData, cbData, the cbData bytes) is
 //   copied across; wParam (the sender's window) arrives unchanged. The data
-//   is valid only during the call.
+//   is valid only during the call. From another process it always arrives
+//   with a structure (cbData 0 when the sender gave none); it cannot be posted.
 // - HWND_BROADCAST reaches every top-level window (one created without
 //   WS_CHILD) of every process of the desktop, the sender's own included.
 // - Timers fire only while the event loop runs (RunMessageLoop, PumpMessages,

@@ -456,6 +456,32 @@ TEST(WinmsgCross, BrokenOrHostilePeersDoNotHurtTheReceiver)
         EXPECT_EQ(answer.flags, winmsg::ReplyNoWindow);
         close(fd);
     }
+    // WM_COPYDATA whose lParam is an address of the sender's, without data:
+    // posted, it is dropped; sent, the procedure gets an empty structure of
+    // its own process, never the foreign address.
+    {
+        int fd = connectRaw(path);
+        auto posted = frame(winmsg::FramePost, own.handle(), WM_COPYDATA);
+        posted.lParam = 0x10;
+        auto sent = frame(winmsg::FrameSend, own.handle(), WM_COPYDATA);
+        sent.lParam = 0x10;
+        sent.dwData = 5;
+        std::string bytes = bytesOf(posted) + bytesOf(sent);
+        ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(bytes.size()));
+        winmsg::FrameHeader answer{};
+        ASSERT_EQ(awaitRaw(fd, &answer, sizeof answer), static_cast<ssize_t>(sizeof answer));
+        EXPECT_EQ(answer.flags, winmsg::ReplyDone);
+        close(fd);
+        PumpMessages(20);
+        ASSERT_EQ(own.count(WM_COPYDATA), 1u) << "the posted one is dropped";
+        const auto& got = own.received.back();
+        EXPECT_EQ(got.message, static_cast<UINT>(WM_COPYDATA));
+        EXPECT_NE(got.lParam, 0x10);
+        EXPECT_NE(got.lParam, 0);
+        EXPECT_EQ(got.data, "");
+        EXPECT_EQ(got.dwData, 0u) << "dwData travels only with the structure";
+    }
     // And the process still takes messages from a real peer.
     Child child({"serve", "1", "0"});
     auto windows = child.ready();
