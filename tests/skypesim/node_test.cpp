@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QTcpServer>
+#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
@@ -123,6 +124,29 @@ TEST(SkypesimNetwork, UnknownPeerIsNotTaken)
     pumpFor(2 * kRedialMs);
     EXPECT_FALSE(mallory.online("alice"));
     EXPECT_EQ(alice.engine().contactsReport(), "bob:online");
+}
+
+TEST(SkypesimNetwork, AStrangerAnnouncingAHugeFrameIsRejectedAtOnce)
+{
+    Sim alice("alice", {{"bob", "", 0}});
+    QTcpSocket stranger;
+    stranger.connectToHost(QHostAddress::LocalHost, alice.port_());
+    ASSERT_TRUE(pumpUntil([&] { return stranger.state() == QAbstractSocket::ConnectedState; }));
+    // A length just below the largest frame, and nothing of a HELLO.
+    const std::uint32_t n = kMaxFrame - 1;
+    const char header[4] = {static_cast<char>(n >> 24), static_cast<char>(n >> 16),
+                            static_cast<char>(n >> 8), static_cast<char>(n)};
+    stranger.write(header, 4);
+    stranger.write(std::string(4096, 'x').data(), 4096);
+    QByteArray got;
+    ASSERT_TRUE(pumpUntil([&] {
+        got += stranger.readAll();
+        return stranger.state() == QAbstractSocket::UnconnectedState;
+    }));
+    got += stranger.readAll();
+    EXPECT_TRUE(got.contains("REJECT protocol"))
+        << "the link is refused with a reason, not held until its handshake times out";
+    EXPECT_EQ(alice.engine().contactsReport(), "bob:offline");
 }
 
 namespace {

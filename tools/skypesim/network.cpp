@@ -193,6 +193,16 @@ void PeerNetwork::onReadable(Link* l)
                 onGone(l);
                 return;
             }
+            // Before the handshake only short frames are taken: nobody who
+            // has not named himself makes this end hold a large frame.
+            if (!l->upState && l->need > kMaxHandshakeFrame) {
+                if (l->outgoing) {
+                    onGone(l);
+                } else {
+                    rejectLink(l, "protocol");
+                }
+                return;
+            }
             l->haveHeader = true;
             continue;
         }
@@ -232,16 +242,7 @@ void PeerNetwork::handshake(Link* l, std::string_view frame)
         drop(l);
         return;
     }
-    auto reject = [this, l](const char* reason) {
-        sendFrame(l, std::string("REJECT ") + reason);
-        QTcpSocket* s = l->socket;
-        QObject::disconnect(s, nullptr, this, nullptr);
-        QObject::connect(s, &QAbstractSocket::disconnected, s, &QObject::deleteLater);
-        s->disconnectFromHost();
-        l->socket = nullptr;
-        l->dead = true;
-        purge();
-    };
+    auto reject = [this, l](const char* reason) { rejectLink(l, reason); };
     if (w.size() != 4 || w[0] != "HELLO" || w[1] != kProtocol || w[3] != self_) {
         reject("protocol");
         return;
@@ -280,6 +281,18 @@ void PeerNetwork::handshake(Link* l, std::string_view frame)
             callbacks_.down(from);
     }
     established(l, *p);
+}
+
+void PeerNetwork::rejectLink(Link* l, const char* reason)
+{
+    sendFrame(l, std::string("REJECT ") + reason);
+    QTcpSocket* s = l->socket;
+    QObject::disconnect(s, nullptr, this, nullptr);
+    QObject::connect(s, &QAbstractSocket::disconnected, s, &QObject::deleteLater);
+    s->disconnectFromHost();
+    l->socket = nullptr;
+    l->dead = true;
+    purge();
 }
 
 void PeerNetwork::established(Link* l, Peer& peer)

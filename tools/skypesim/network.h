@@ -31,6 +31,8 @@ struct ContactAddress {
 
 // Largest frame taken from a peer.
 constexpr std::uint32_t kMaxFrame = 64u * 1024u * 1024u;
+// Largest frame taken before a link's handshake is done (HELLO, WELCOME, REJECT).
+constexpr std::uint32_t kMaxHandshakeFrame = 1024;
 // Pause between attempts to dial a contact.
 constexpr int kRedialMs = 300;
 
@@ -84,6 +86,8 @@ private:
     void onGone(Link* link);
     void handshake(Link* link, std::string_view frame);
     void established(Link* link, Peer& peer);
+    // Tells an incoming link why it is not taken, then closes it.
+    void rejectLink(Link* link, const char* reason);
     void sendFrame(Link* link, std::string_view bytes);
     // Forgets a link without reporting it.
     void drop(Link* link);
