@@ -383,6 +383,11 @@ class FtpServer:
         from pyftpdlib.authorizers import DummyAuthorizer
         from pyftpdlib.handlers import FTPHandler
         from pyftpdlib.servers import ThreadedFTPServer
+        import logging
+        # A handler of our own keeps pyftpdlib from configuring its chatty log.
+        quiet = logging.getLogger("pyftpdlib")
+        quiet.addHandler(logging.NullHandler())
+        quiet.setLevel(logging.WARNING)
         auth = DummyAuthorizer()
         auth.add_user("user", "secret", root, perm="elradfmw")
         handler = type("Handler", (FTPHandler,), {})
@@ -399,8 +404,6 @@ class FtpServer:
 
 
 def case_ftp(world):
-    import logging
-    logging.getLogger("pyftpdlib").setLevel(logging.WARNING)
     files = os.path.join(world.root, "ftp-root")
     os.makedirs(files)
     served = pattern(5, 5_000_000)
@@ -547,8 +550,6 @@ def case_demo(world):
     served = pattern(9, 1_000_000)
     with open(os.path.join(files, "demo.bin"), "wb") as f:
         f.write(served)
-    import logging
-    logging.getLogger("pyftpdlib").setLevel(logging.WARNING)
     ftp_server = FtpServer(files)
     try:
         print("Starting two Skype stand-ins (alice, bob) on two desktops,")
