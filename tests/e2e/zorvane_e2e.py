@@ -433,6 +433,10 @@ def case_ftp(world):
                 assert f.read() == upload, "%s STOR differs" % mode
             ftp.quit()
             log("FTP %s: LIST, RETR, STOR compared" % mode)
+            # Both ends of the tunnel ask to disconnect when a session ends;
+            # the second request may still be on its way and would end a
+            # session opened at once. Let it arrive first.
+            time.sleep(1.5)
     finally:
         server.close()
 
