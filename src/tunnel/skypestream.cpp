@@ -27,16 +27,6 @@ constexpr int kQueueCapacity = QUE_SLOT_COUNT;
 // tick never runs inside another one.
 alignas(8) unsigned char tickBuffer[STREAM_TICK_BUFFER_SIZE];
 
-A2aPacketHeader readHeader(const unsigned char* packet)
-{
-    return readA2aHeader(packet);
-}
-
-void writeHeader(unsigned char* packet, const A2aPacketHeader& header)
-{
-    writeA2aHeader(packet, header);
-}
-
 // A header-only packet as the stream builds its own: cleared, 40, the marker.
 void buildHeader(unsigned char* packet, int kind, int code, int port, int reply, int error)
 {
@@ -46,7 +36,7 @@ void buildHeader(unsigned char* packet, int kind, int code, int port, int reply,
     header.code = static_cast<uint16_t>(code);
     header.repCode = static_cast<uint16_t>(reply);
     header.errorCode = static_cast<uint16_t>(error);
-    writeHeader(packet, header);
+    writeA2aHeader(packet, header);
 }
 
 const char kHexDigits[] = "0123456789abcdef";
@@ -138,7 +128,7 @@ int QK_SKYPESTREAM::sendPacket(unsigned char* packet, int length)
         trace("QK_SKYPESTREAM::sendPacket() bad length=%d, not sent\n", length);
         return 1;
     }
-    A2aPacketHeader header = readHeader(packet);
+    A2aPacketHeader header = readA2aHeader(packet);
     if (tcpManager != nullptr) {
         QK_SOCKETTCP* mainSocket = tcpManager->mainSocket;
         if (mainSocket != nullptr && mainSocket->fromPeer != nullptr) {
@@ -154,7 +144,7 @@ int QK_SKYPESTREAM::sendPacket(unsigned char* packet, int length)
     header.sequence = sendSeq;
     ++sendSeq;
     bytesSent += header.payloadSize;
-    writeHeader(packet, header);
+    writeA2aHeader(packet, header);
 
     char* out = hexBuffer;
     for (int i = 0; i < length; ++i) {
@@ -208,7 +198,7 @@ void QK_SKYPESTREAM::intervalTimer()
     bool mainSent = false;
     QK_SOCKETTCP* mainSocket = tcpManager->mainSocket;
     if (mainSocket != nullptr && mainSocket->toPeer != nullptr && mainSocket->toPeer->deqEntry(tickBuffer) == 1) {
-        A2aPacketHeader header = readHeader(tickBuffer);
+        A2aPacketHeader header = readA2aHeader(tickBuffer);
         if (sendPacket(tickBuffer, header.headerSize + header.payloadSize) != 1)
             return;   // the link is lost and this stream with it
         trace("QK_SKYPESTREAM::intervalTimer():Send A2A packet deque port=%d,kind=%d\n", header.port, header.kind);
@@ -220,7 +210,7 @@ void QK_SKYPESTREAM::intervalTimer()
         if (peerMainState == 2 && peerMainFree <= STREAM_DLINK_GATE_FREE) {
             trace("SKIP SEND A2A data-link data\n");
         } else if (dataSocket->toPeer != nullptr && dataSocket->toPeer->deqEntry(tickBuffer) == 1) {
-            A2aPacketHeader header = readHeader(tickBuffer);
+            A2aPacketHeader header = readA2aHeader(tickBuffer);
             if (sendPacket(tickBuffer, header.headerSize + header.payloadSize) != 1)
                 return;
             trace("QK_SKYPESTREAM::intervalTimer():Send A2A packet deque port=%d,kind=%d\n", header.port,
@@ -277,7 +267,7 @@ int QK_SKYPESTREAM::deliverData(QK_SOCKETTCP* socket, bool mainLink, int port, u
 
 void QK_SKYPESTREAM::rewriteFtpText()
 {
-    A2aPacketHeader header = readHeader(packetBuffer);
+    A2aPacketHeader header = readA2aHeader(packetBuffer);
     unsigned char* payload = packetBuffer + kHeaderSize;
     FtpDataPort found = findFtpDataPort(payload, header.payloadSize);
     if (found.kind == FTP_TEXT_NONE || !ftpPortInRange(found.port))
@@ -297,7 +287,7 @@ void QK_SKYPESTREAM::rewriteFtpText()
         return;
     std::memcpy(payload, text, length);
     header.payloadSize = static_cast<uint16_t>(length);
-    writeHeader(packetBuffer, header);
+    writeA2aHeader(packetBuffer, header);
     char line[512];
     std::snprintf(line, sizeof line, "%sとのFTP接続:%sとのd-port=%d/%d 作成", user, forwardHost, newPort, port);
     QK_EVENTLOG::getInstance()->writeLog(LOG_EV, line);
@@ -314,7 +304,7 @@ void QK_SKYPESTREAM::repRead(const char* text)
     trace("READ REPLY OK\n");
     std::memset(packetBuffer, 0, sizeof packetBuffer);
     int decoded = hexToBytes(text + ownLength + 1, packetBuffer, sizeof packetBuffer);
-    A2aPacketHeader header = readHeader(packetBuffer);
+    A2aPacketHeader header = readA2aHeader(packetBuffer);
     if (header.headerSize == 0) {
         trace("●●●●DATA NASHI headerSize=%d\n", header.headerSize);
         return;
@@ -411,7 +401,7 @@ void QK_SKYPESTREAM::repRead(const char* text)
             break;
         if (ftp == 1) {
             rewriteFtpText();
-            A2aPacketHeader rewritten = readHeader(packetBuffer);
+            A2aPacketHeader rewritten = readA2aHeader(packetBuffer);
             size = static_cast<uint32_t>(rewritten.headerSize) + rewritten.payloadSize;
             mainSocket = tcpManager->mainSocket;
             if (mainSocket == nullptr || mainSocket->fromPeer == nullptr)
