@@ -20,6 +20,7 @@ const char* const kLabels[] = {"ＦＴＰ", "設定１", "設定２", "設定３
 constexpr char kLineConnected[] = "%s用 Skype STREAM は %s と　ID=%d で接続";
 constexpr char kLineRefused[] = "%s用 Skype STREAM は %s と　ID=%d を切断(拒否）";
 constexpr char kLineClosed[] = "%s用 Skype STREAM は %s と　ID=%d を切断";
+constexpr char kLineBound[] = "%s用 Skype STREAM は上限の%d本に達したため %s と　ID=%d を含む%d本を切断(拒否）";
 
 bool beginsWith(const char* text, const char* keyword)
 {
@@ -159,6 +160,16 @@ void QK_SKYPEAPPLICATION::closeAllStreams()
     trace("!!STREAM ALL DISCONNECT DETECT!\n");
 }
 
+QK_SKYPESTREAM* QK_SKYPEAPPLICATION::findStream(const StreamEntry& entry)
+{
+    for (QK_SKYPESTREAM* stream : streams) {
+        if (stream != nullptr && stream->streamId == entry.id &&
+            std::strncmp(stream->user, entry.user, STREAM_USER_SIZE) == 0)
+            return stream;
+    }
+    return nullptr;
+}
+
 bool QK_SKYPEAPPLICATION::acceptsContact(const char* peer)
 {
     QK_SKYPEMODEL* model = QK_SKYPEMODEL::getInstance();
@@ -199,18 +210,21 @@ void QK_SKYPEAPPLICATION::handleStreams(const char* text, const char* list)
         if (stream != nullptr)
             stream->seen = 0;
     }
-
+    // The streams this list still names count against the bound; the others
+    // are removed below.
+    size_t held = 0;
     for (const StreamEntry& entry : entries) {
-        bool known = false;
-        for (QK_SKYPESTREAM* stream : streams) {
-            if (stream != nullptr && stream->streamId == entry.id &&
-                std::strncmp(stream->user, entry.user, STREAM_USER_SIZE) == 0) {
-                stream->seen = 1;
-                known = true;
-                break;
-            }
+        QK_SKYPESTREAM* stream = findStream(entry);
+        if (stream != nullptr && stream->seen == 0) {
+            stream->seen = 1;
+            ++held;
         }
-        if (known)
+    }
+
+    const StreamEntry* firstBeyond = nullptr;
+    int beyond = 0;
+    for (const StreamEntry& entry : entries) {
+        if (findStream(entry) != nullptr)
             continue;
 
         bool allowed = acceptsContact(entry.user);
@@ -220,7 +234,17 @@ void QK_SKYPEAPPLICATION::handleStreams(const char* text, const char* list)
             bool manyAllowed = thePropaty->allowsMultipleStreams() == 1 && thePropaty->getAppMode() == 0;
             create = manyAllowed || streams.empty();
         }
+        if (create && held >= APPLICATION_MAX_STREAMS) {
+            trace("QK_SKYPEAPPLICATION: %zu streams held, %s:%d refused\n", held, entry.user, entry.id);
+            if (disconnectStream(entry.user, entry.id) == 0)
+                return;
+            if (firstBeyond == nullptr)
+                firstBeyond = &entry;
+            ++beyond;
+            continue;
+        }
         if (create) {
+            ++held;
             QK_SKYPESTREAM* stream = createStream(entry.user, entry.id);
             bool placed = false;
             for (QK_SKYPESTREAM*& slot : streams) {
@@ -240,6 +264,12 @@ void QK_SKYPEAPPLICATION::handleStreams(const char* text, const char* list)
                 return;
             logStream(LOG_EV, kLineRefused, entry.user, entry.id);
         }
+    }
+    if (firstBeyond != nullptr) {
+        char line[512];
+        std::snprintf(line, sizeof line, kLineBound, channelLabel(index), static_cast<int>(APPLICATION_MAX_STREAMS),
+                      firstBeyond->user, firstBeyond->id, beyond);
+        QK_EVENTLOG::getInstance()->writeLog(LOG_EV, line);
     }
 
     bool removed = false;

@@ -16,6 +16,10 @@ constexpr ApplicationState APPLICATION_STREAM_CREATED = 2;
 constexpr size_t APPLICATION_NAME_SIZE = 100;
 constexpr size_t APPLICATION_COMMAND_SIZE = 1024;
 constexpr size_t APPLICATION_TOKEN_SIZE = 256;
+// Streams one application holds at most; a STREAMS list naming more has the
+// rest refused. Far above the contacts that connect to one channel, and it
+// keeps what one contact can make the server hold to a known amount.
+constexpr size_t APPLICATION_MAX_STREAMS = 64;
 
 // How an application reports to its listener (the application model).
 class QK_SKYPEAPPLICATIONLISTENER {
@@ -91,6 +95,8 @@ private:
     void handleReceived(const char* text, const char* list);
     // closeAll on the stream's manager, delete both, log the closing line.
     void closeStream(size_t slot);
+    // The stream of this peer and id, or null.
+    QK_SKYPESTREAM* findStream(const StreamEntry& entry);
     bool acceptsContact(const char* peer);
     void logStream(int kind, const char* format, const char* peer, int id);
     int sendApplicationCommand(const char* command);

@@ -72,11 +72,13 @@ QK_SKYPESTREAM::AliveGuard::~AliveGuard()
 }
 
 QK_SKYPESTREAM::QK_SKYPESTREAM()
-    : tag{}, seen(0), forwardHost{}, forwardPort(0), commandBuffer{}, packetBuffer{}, hexBuffer{}, sendSeq(0),
+    : tag{}, seen(0), forwardHost{}, forwardPort(0), packetBuffer(nullptr), packetBufferSize(0), sendSeq(0),
       recvSeq(0), localPort(0), user{}, streamId(0), appName{}, sendReady(1), peerMainState(0), peerMainFree(0),
       peerDataLinkState(0), peerDataLinkFree(0), tcpManager(nullptr), idleTicks(0), bytesSent(0),
-      bytesReceived(0), guards(nullptr)
+      bytesReceived(0), guards(nullptr), smallCommand{}, smallHex{}, smallPacket{}
 {
+    packetBuffer = smallPacket;
+    packetBufferSize = sizeof smallPacket;
     std::memcpy(tag, "QK_SKYPESTREAM", sizeof "QK_SKYPESTREAM");
 }
 
@@ -87,6 +89,13 @@ QK_SKYPESTREAM::~QK_SKYPESTREAM()
     guards = nullptr;
     delete tcpManager;
     tcpManager = nullptr;
+}
+
+QK_SKYPESTREAM::LargeBuffers& QK_SKYPESTREAM::large()
+{
+    if (!largeBuffers)
+        largeBuffers = std::make_unique<LargeBuffers>();
+    return *largeBuffers;
 }
 
 void QK_SKYPESTREAM::ensureTcpManager()
@@ -117,9 +126,9 @@ int QK_SKYPESTREAM::sendStreamCommand(const char* command)
 
 int QK_SKYPESTREAM::requestDisconnect()
 {
-    std::snprintf(commandBuffer, sizeof commandBuffer, "ALTER APPLICATION %s DISCONNECT %s:%d", appName, user,
+    std::snprintf(smallCommand, sizeof smallCommand, "ALTER APPLICATION %s DISCONNECT %s:%d", appName, user,
                   streamId);
-    return sendStreamCommand(commandBuffer);
+    return sendStreamCommand(smallCommand);
 }
 
 int QK_SKYPESTREAM::sendPacket(unsigned char* packet, int length)
@@ -146,13 +155,14 @@ int QK_SKYPESTREAM::sendPacket(unsigned char* packet, int length)
     bytesSent += header.payloadSize;
     writeA2aHeader(packet, header);
 
-    char* out = hexBuffer;
+    char* hex = static_cast<size_t>(length) <= STREAM_SMALL_PACKET_SIZE ? smallHex : large().hex;
+    char* out = hex;
     for (int i = 0; i < length; ++i) {
         *out++ = kHexDigits[packet[i] >> 4];
         *out++ = kHexDigits[packet[i] & 0x0f];
     }
     *out = '\0';
-    return sendWriteCommand(hexBuffer);
+    return sendWriteCommand(hex);
 }
 
 int QK_SKYPESTREAM::sendWriteCommand(const char* hexText)
@@ -160,9 +170,14 @@ int QK_SKYPESTREAM::sendWriteCommand(const char* hexText)
     size_t length = std::strlen(hexText) + std::strlen(appName) + std::strlen(user) + 37;
     if (length > STREAM_MAX_WRITE_COMMAND)
         return 1;   // dropped without a trace; its sequence number is used up
-    std::snprintf(commandBuffer, sizeof commandBuffer, "ALTER APPLICATION %s WRITE %s:%d %s", appName, user,
-                  streamId, hexText);
-    if (sendStreamCommand(commandBuffer) == 0)
+    char* command = smallCommand;
+    size_t commandSize = sizeof smallCommand;
+    if (length + 12 > commandSize) {   // room for the stream id and the NUL
+        command = large().command;
+        commandSize = STREAM_BUFFER_SIZE;
+    }
+    std::snprintf(command, commandSize, "ALTER APPLICATION %s WRITE %s:%d %s", appName, user, streamId, hexText);
+    if (sendStreamCommand(command) == 0)
         return 0;
     sendReady = 0;
     return 1;
@@ -297,7 +312,7 @@ size_t QK_SKYPESTREAM::rewriteFtpText()
 {
     A2aPacketHeader header = readA2aHeader(packetBuffer);
     StreamDataLinkOpener opener(this);
-    return rewriteFtpTexts(packetBuffer + kHeaderSize, header.payloadSize, sizeof packetBuffer - kHeaderSize,
+    return rewriteFtpTexts(packetBuffer + kHeaderSize, header.payloadSize, packetBufferSize - kHeaderSize,
                            getLocalAddress(), opener);
 }
 
@@ -307,7 +322,7 @@ int QK_SKYPESTREAM::deliverFtpText(QK_SOCKETTCP* socket, int port, size_t payloa
     if (payloadSize <= A2A_MAX_PAYLOAD || payloadSize <= header.payloadSize) {
         header.payloadSize = static_cast<uint16_t>(payloadSize);
         writeA2aHeader(packetBuffer, header);
-        return deliverData(socket, true, port, static_cast<uint32_t>(kHeaderSize + payloadSize));
+        return deliverData(socket, true, port, static_cast<uint32_t>(header.headerSize + payloadSize));
     }
     // Grown beyond one packet by the rewriting: the rest follows in further packets.
     unsigned char* payload = packetBuffer + kHeaderSize;
@@ -324,6 +339,26 @@ int QK_SKYPESTREAM::deliverFtpText(QK_SOCKETTCP* socket, int port, size_t payloa
     }
 }
 
+int QK_SKYPESTREAM::decodePacket(const char* hex)
+{
+    // A header-only packet is decoded in the stream's own small buffer; one
+    // with a payload, or more text, in the large one.
+    if (std::strlen(hex) <= 2 * STREAM_SMALL_PACKET_SIZE) {
+        std::memset(smallPacket, 0, sizeof smallPacket);
+        int decoded = hexToBytes(hex, smallPacket, sizeof smallPacket);
+        if (readA2aHeader(smallPacket).payloadSize == 0) {
+            packetBuffer = smallPacket;
+            packetBufferSize = sizeof smallPacket;
+            return decoded;
+        }
+    }
+    LargeBuffers& buffers = large();
+    packetBuffer = buffers.packet;
+    packetBufferSize = sizeof buffers.packet;
+    std::memset(packetBuffer, 0, packetBufferSize);
+    return hexToBytes(hex, packetBuffer, packetBufferSize);
+}
+
 void QK_SKYPESTREAM::repRead(const char* text)
 {
     char own[STREAM_USER_SIZE + 16];
@@ -333,8 +368,7 @@ void QK_SKYPESTREAM::repRead(const char* text)
         return;
     }
     trace("READ REPLY OK\n");
-    std::memset(packetBuffer, 0, sizeof packetBuffer);
-    int decoded = hexToBytes(text + ownLength + 1, packetBuffer, sizeof packetBuffer);
+    int decoded = decodePacket(text + ownLength + 1);
     A2aPacketHeader header = readA2aHeader(packetBuffer);
     if (header.headerSize == 0) {
         trace("●●●●DATA NASHI headerSize=%d\n", header.headerSize);

@@ -6,11 +6,14 @@
 // and connect replies, and decodes the packets of READ replies.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 class QK_TCPMANAGER;
 class QK_SOCKETTCP;
 
 constexpr size_t STREAM_BUFFER_SIZE = 65792;   // command, hex and packet buffers
+constexpr size_t STREAM_SMALL_PACKET_SIZE = 40;   // a header-only packet
+constexpr size_t STREAM_SMALL_COMMAND_SIZE = 512;   // DISCONNECT, or WRITE of a header-only packet
 constexpr size_t STREAM_USER_SIZE = 100;
 constexpr size_t STREAM_APPNAME_SIZE = 100;
 constexpr size_t STREAM_HOST_SIZE = 260;
@@ -56,9 +59,10 @@ public:
     int32_t seen;
     char forwardHost[STREAM_HOST_SIZE];
     int32_t forwardPort;
-    char commandBuffer[STREAM_BUFFER_SIZE];
-    alignas(8) unsigned char packetBuffer[STREAM_BUFFER_SIZE];
-    char hexBuffer[STREAM_BUFFER_SIZE];
+    // The packet being decoded: smallPacket for a header-only one, else the
+    // large packet buffer. Valid from the decode to the end of repRead.
+    unsigned char* packetBuffer;
+    size_t packetBufferSize;
     uint32_t sendSeq;
     uint32_t recvSeq;
     int32_t localPort;
@@ -101,6 +105,20 @@ private:
     // Delivers the rewritten packet, in pieces of at most A2A_MAX_PAYLOAD bytes
     // when the rewriting made it larger than that. 0 when the stream is gone.
     int deliverFtpText(QK_SOCKETTCP* socket, int port, size_t payloadSize);
+    // Decodes the hexadecimal text of a READ reply into packetBuffer, cleared
+    // first; the number of bytes decoded.
+    int decodePacket(const char* hex);
+    // The buffers for packets with a payload: made when first needed, kept.
+    struct LargeBuffers {
+        char command[STREAM_BUFFER_SIZE];
+        alignas(8) unsigned char packet[STREAM_BUFFER_SIZE];
+        char hex[STREAM_BUFFER_SIZE];
+    };
+    LargeBuffers& large();
 
     AliveGuard* guards;
+    std::unique_ptr<LargeBuffers> largeBuffers;
+    char smallCommand[STREAM_SMALL_COMMAND_SIZE];
+    char smallHex[2 * STREAM_SMALL_PACKET_SIZE + 1];
+    alignas(8) unsigned char smallPacket[STREAM_SMALL_PACKET_SIZE];
 };

@@ -115,6 +115,83 @@ TEST_F(SkypeApplicationTest, ClientKeepsOneSlotAndRefusesTheReplacingStream)
     EXPECT_TRUE(takeCommands().empty());
 }
 
+// "STREAMS alice:first ... alice:last"
+std::string streamsList(int first, int last)
+{
+    std::string list = "STREAMS";
+    for (int id = first; id <= last; ++id)
+        list += " alice:" + std::to_string(id);
+    return list;
+}
+
+TEST_F(SkypeApplicationTest, ServerHoldsAtMostTheBoundAndRefusesTheRest)
+{
+    const int bound = static_cast<int>(APPLICATION_MAX_STREAMS);
+    setContacts("alice, bob");
+    appNotify(1, streamsList(1, bound + 3));
+    EXPECT_EQ(a2a->applications[1].streams.size(), static_cast<size_t>(bound));
+    EXPECT_EQ(app(1).streams.back()->streamId, bound);
+    EXPECT_EQ(takeCommands(), (Strings{disconnect(1, "alice", bound + 1), disconnect(1, "alice", bound + 2),
+                                       disconnect(1, "alice", bound + 3)}));
+    EXPECT_EQ(hub.streamChanges, bound);
+    // One line for the refusals, naming the bound, the first refused stream and how many.
+    Strings refusals = logLinesContaining("上限");
+    ASSERT_EQ(refusals.size(), 1u);
+    EXPECT_EQ(refusals[0], "EV:設定１用 Skype STREAM は上限の" + std::to_string(bound) + "本に達したため alice と　ID=" +
+                               std::to_string(bound + 1) + " を含む3本を切断(拒否）");
+    EXPECT_EQ(logLinesContaining("で接続").size(), static_cast<size_t>(bound));
+
+    // Listed again: the same refusals, nothing created.
+    hub.logLines.clear();
+    appNotify(1, streamsList(1, bound + 3));
+    EXPECT_EQ(takeCommands().size(), 3u);
+    EXPECT_EQ(logLinesContaining("上限").size(), 1u);
+    EXPECT_EQ(hub.streamChanges, bound);
+
+    // A stream that the same list no longer names makes room for a new one.
+    hub.logLines.clear();
+    appNotify(1, streamsList(2, bound) + " bob:9 alice:" + std::to_string(bound + 1));
+    ASSERT_EQ(app(1).streams.size(), static_cast<size_t>(bound + 1));
+    EXPECT_EQ(app(1).streams.front(), nullptr);   // alice:1, closed after the new one was placed
+    EXPECT_STREQ(app(1).streams.back()->user, "bob");
+    EXPECT_EQ(takeCommands(), Strings{disconnect(1, "alice", bound + 1)});
+    EXPECT_EQ(logLinesContaining("上限").size(), 1u);
+    EXPECT_EQ(logLinesContaining("を切断").size(), 2u);   // the refusal line and alice:1 closed
+}
+
+TEST_F(SkypeApplicationTest, StreamsListFarBeyondTheBoundKeepsTheAcceptedStreamsWorking)
+{
+    const int bound = static_cast<int>(APPLICATION_MAX_STREAMS);
+    setContacts("alice");
+    appNotify(1, streamsList(1, 10000));
+    ASSERT_EQ(app(1).streams.size(), static_cast<size_t>(bound));
+    EXPECT_EQ(takeCommands().size(), static_cast<size_t>(10000 - bound));
+    Strings refusals = logLinesContaining("上限");
+    ASSERT_EQ(refusals.size(), 1u);
+    EXPECT_NE(refusals[0].find("を含む" + std::to_string(10000 - bound) + "本を切断(拒否）"), std::string::npos)
+        << refusals[0];
+
+    // The accepted streams read and send as before.
+    QK_SKYPESTREAM* first = app(1).streams.front();
+    QK_SKYPESTREAM* last = app(1).streams.back();
+    readReply(1, "alice", first->streamId, makePacket(KIND_NULL, 0, 0, 0));
+    readReply(1, "alice", last->streamId, makePacket(KIND_NULL, 0, 0, 0));
+    EXPECT_EQ(first->recvSeq, 1u);
+    EXPECT_EQ(last->recvSeq, 1u);
+    EXPECT_EQ(last->sendKeepAlive(), 1);
+    std::vector<SentPacket> writes = takeWrites();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].id, last->streamId);
+    EXPECT_EQ(writes[0].header.kind, KIND_NULL);
+
+    // An empty list closes them all; the next list is taken again up to the bound.
+    appNotify(1, "STREAMS");
+    EXPECT_TRUE(app(1).streams.empty());
+    appNotify(1, streamsList(20001, 20001 + bound));
+    EXPECT_EQ(app(1).streams.size(), static_cast<size_t>(bound));
+    EXPECT_EQ(takeCommands(), Strings{disconnect(1, "alice", 20001 + bound)});
+}
+
 TEST_F(SkypeApplicationTest, ServerWithoutMultipleStreamsKeepsOneSlot)
 {
     settings->multipleStreams = 0;

@@ -344,6 +344,37 @@ TEST_F(StreamTest, TextsThatCarryNoPacketChangeNothing)
     EXPECT_EQ(stream->recvSeq, 1u);
 }
 
+TEST_F(StreamTest, HeaderOnlyPacketsAndDataPacketsAlternate)
+{
+    open();
+    QK_SOCKETTCP* main = manager->addMainSocket(80, SOCKET_STATE_CONNECTED);
+    read(makePacket(KIND_NULL, 0, 0, 0));
+    read(makePacket(KIND_DATA, 0, 80, 1, "abc"));
+    read(makePacket(KIND_NULL, 0, 0, 2));
+    read(makePacket(KIND_DATA, 0, 80, 3, "de"));
+    read(makePacket(KIND_CONTROL, DISCONNECT_REQUEST, 80, 4));
+    // A 40-byte packet whose header claims a payload within those 40 bytes.
+    std::vector<unsigned char> shortHeader = makePacket(KIND_DATA, 0, 80, 5);
+    shortHeader[0] = 30;   // headerSize 30
+    shortHeader[2] = 10;   // payloadSize 10
+    read(shortHeader);
+    EXPECT_EQ(stream->recvSeq, 6u);
+    EXPECT_TRUE(takeCommands().empty());
+    A2aPacketHeader header;
+    std::string payload;
+    ASSERT_TRUE(dequeue(main->fromPeer.get(), &header, &payload));
+    EXPECT_EQ(payload, "abc");
+    ASSERT_TRUE(dequeue(main->fromPeer.get(), &header, &payload));
+    EXPECT_EQ(payload, "de");
+    ASSERT_TRUE(dequeue(main->fromPeer.get(), &header, &payload));
+    EXPECT_EQ(header.code, DISCONNECT_REQUEST);
+    EXPECT_EQ(header.sequence, 4u);
+    ASSERT_TRUE(dequeue(main->fromPeer.get(), &header, &payload));
+    EXPECT_EQ(header.headerSize, 30);
+    EXPECT_EQ(header.sequence, 5u);
+    EXPECT_FALSE(dequeue(main->fromPeer.get(), &header, &payload));
+}
+
 TEST_F(StreamTest, UpperCaseHexDecodesToTheSamePacket)
 {
     open();
