@@ -11,6 +11,7 @@
 #include <string>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -273,6 +274,39 @@ TEST_F(Ini, WriteKeepsOwnerAndMode)
         expectOnlyTheFile();
         fs::remove(path);
     }
+}
+
+// A user who may write the file but cannot give a new one its owner (the
+// file is another user's, writable for the group) rewrites it in place: the
+// owner stays. Run as root, the writer is a child that became that user.
+TEST_F(Ini, AWriterWhoCannotKeepTheOwnerRewritesInPlace)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    write("[A]\nk=1\n");
+    ASSERT_EQ(chown(path.c_str(), 4242, 54321), 0);
+    ASSERT_EQ(chmod(path.c_str(), 0660), 0);
+    ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
+    struct stat before {};
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        bool ok = setgid(54321) == 0 && setuid(12345) == 0 &&
+                  WritePrivateProfileStringA("A", "k", "2", path.c_str());
+        _exit(ok ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the write failed";
+    struct stat after {};
+    ASSERT_EQ(stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_uid, 4242u);
+    EXPECT_EQ(after.st_gid, 54321u);
+    EXPECT_EQ(after.st_mode & 07777, 0660u);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(read(), "[A]\nk=2\n");
+    expectOnlyTheFile();
 }
 
 // A file without any write permission bit is read-only, as the Windows
