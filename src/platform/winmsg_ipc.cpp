@@ -121,7 +121,6 @@ struct Conn {
     Bytes in;
     Bytes out;
     size_t incomplete = 0; // size of the frame begun in `in`, counted in State
-
     QSocketNotifier* readNotifier = nullptr;
     QSocketNotifier* writeNotifier = nullptr;
 };
