@@ -73,6 +73,33 @@ void QK_EVENTLOG::writeLog(int kind, const char* text)
     appendToFile(line.c_str());
     for (size_t i = 0; i < listeners.size(); ++i)
         listeners[i]->notifyLogLine(line.c_str());
+    writeKept();
+}
+
+void QK_EVENTLOG::writeLogWhenEnabled(int kind, const char* text)
+{
+    if (enabled != 0) {
+        writeLog(kind, text);
+        return;
+    }
+    if (!text)
+        text = "";
+    std::lock_guard<std::recursive_mutex> lock(mutex);
+    if (kept.size() >= keptLimit) {
+        trace("QK_EVENTLOG: line not kept: %s\n", text);
+        return;
+    }
+    kept.push_back(KeptLine{kind, text});
+}
+
+void QK_EVENTLOG::writeKept()
+{
+    if (kept.empty())
+        return;
+    std::vector<KeptLine> lines;
+    lines.swap(kept);
+    for (const KeptLine& k : lines)
+        writeLog(k.kind, k.text.c_str());
 }
 
 void QK_EVENTLOG::appendToFile(const char* line)

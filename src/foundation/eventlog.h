@@ -36,6 +36,11 @@ public:
     // current file, updates INDEX and COUNT, and hands it (without line end)
     // to every listener, all under the mutex. Dropped while not enabled.
     void writeLog(int kind, const char* text);
+    // Like writeLog, but a line that comes while the log is not yet enabled
+    // (settings are loaded before the log is switched on) is kept and
+    // written right after the next line that writeLog stores. At most
+    // keptLimit lines wait; later ones are only traced.
+    void writeLogWhenEnabled(int kind, const char* text);
     // Hands file number index to the listeners in pieces of at most 1023
     // bytes, each ending after a line end or at that limit.
     void restore(int index);
@@ -53,5 +58,14 @@ public:
     int enabled;
 
 private:
+    struct KeptLine {
+        int kind;
+        std::string text;
+    };
+    static constexpr size_t keptLimit = 32;
+
     std::string logPath(int index);
+    void writeKept();
+
+    std::vector<KeptLine> kept;
 };

@@ -1,9 +1,11 @@
 #include "foundation/propaty.h"
 
+#include "foundation/eventlog.h"
 #include "platform/fileapi.h"
 #include "platform/ini.h"
 #include "platform/trace.h"
 
+#include <climits>
 #include <cstdio>
 #include <vector>
 
@@ -51,6 +53,27 @@ int readInt(const char* section, const char* key, int defaultValue, const std::s
     return static_cast<int>(GetPrivateProfileIntA(section, key, defaultValue, ini.c_str()));
 }
 
+// A port key: a value outside 1 to 65535, or one that is no number, loads as
+// the default and leaves an error line in the event log (written once the log
+// is on). A missing or empty key gives the default silently.
+int readPort(const char* section, const char* key, int defaultValue, const std::string& ini)
+{
+    int value = static_cast<int>(GetPrivateProfileIntA(section, key, INT_MIN, ini.c_str()));
+    if (value >= 1 && value <= 65535)
+        return value;
+    char text[64];
+    GetPrivateProfileStringA(section, key, "", text, sizeof text, ini.c_str());
+    if (text[0] == '\0')
+        return defaultValue;
+    char line[192];
+    std::snprintf(line, sizeof line,
+                  "設定ファイル [%s] %s=%s はポート番号(1-65535)ではありません。%d を使います",
+                  section, key, text, defaultValue);
+    trace("%s\n", line);
+    QK_EVENTLOG::getInstance()->writeLogWhenEnabled(LOG_ER, line);
+    return defaultValue;
+}
+
 void writeInt(const char* section, const char* key, int value, const std::string& ini)
 {
     char text[16];
@@ -80,13 +103,13 @@ void CZorvanePropaty::load()
     }
     for (int ch = 0; ch < 5; ++ch) {
         std::snprintf(key, sizeof key, "FOWERDPORT%d", ch + 1);
-        setForwardPort(ch, readInt("SERVER", key, defaultForwardPorts[ch], ini));
+        setForwardPort(ch, readPort("SERVER", key, defaultForwardPorts[ch], ini));
     }
-    setFtpPort(readInt("CLIENT", "FTPPORT", 21, ini));
-    setHttpPort(readInt("CLIENT", "HTTPPORT", 80, ini));
-    setCvsPort(readInt("CLIENT", "CVSPORT", 2401, ini));
-    setGenPort1(readInt("CLIENT", "GENPORT1", 5900, ini));
-    setGenPort2(readInt("CLIENT", "GENPORT2", 9023, ini));
+    setFtpPort(readPort("CLIENT", "FTPPORT", 21, ini));
+    setHttpPort(readPort("CLIENT", "HTTPPORT", 80, ini));
+    setCvsPort(readPort("CLIENT", "CVSPORT", 2401, ini));
+    setGenPort1(readPort("CLIENT", "GENPORT1", 5900, ini));
+    setGenPort2(readPort("CLIENT", "GENPORT2", 9023, ini));
     setAutoConnect(readInt("CLIENT", "AUTOCONNECT", 0, ini));
     GetPrivateProfileStringA("CLIENT", "AUTOCONNECTUSER", "", text, textSize, ini.c_str());
     setAutoConnectUser(text);

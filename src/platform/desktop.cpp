@@ -111,3 +111,9 @@ const std::string& desktopError()
     std::call_once(desktopOnce, chooseDesktop);
     return chosenError;
 }
+
+bool isDesktopSocket(const std::string& path)
+{
+    struct stat st{};
+    return lstat(path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == geteuid();
+}

@@ -20,3 +20,7 @@ bool prepareDesktopDirectory(const std::string& path, std::string& error);
 // directory was refused; the reason is traced and kept in desktopError().
 const std::string& desktopDirectory();
 const std::string& desktopError();
+
+// Whether path is a socket of this user itself: a symbolic link (to
+// anything) or another kind of file is not, so it is never followed.
+bool isDesktopSocket(const std::string& path);

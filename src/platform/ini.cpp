@@ -87,8 +87,48 @@ struct Line {
 
 enum class ReadResult { Ok, Missing, Failed };
 
+// The file a name stands for: symbolic links followed one by one, relative
+// ones from their own directory, to what they name, whether or not it
+// exists. Empty after too many links or an unreadable one.
+std::string resolveLinks(const char* fileName)
+{
+    std::string path = fileName;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+            return path;
+        std::vector<char> target(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 2);
+        ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n <= 0 || static_cast<size_t>(n) >= target.size())
+            return {};
+        std::string next(target.data(), static_cast<size_t>(n));
+        if (next.front() != '/') {
+            size_t slash = path.rfind('/');
+            next = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + next;
+        }
+        path = next;
+    }
+    errno = ELOOP;
+    return {};
+}
+
+// Beside a file that is rewritten in place: the whole new text, complete
+// before the rewrite starts and removed once it is done.
+std::string pendingName(const std::string& target) { return target + ".pending"; }
+
+bool isPlainFile(const std::string& path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 ReadResult readLines(const char* fileName, std::vector<Line>* lines)
 {
+    // After a rewrite in place was cut short, its pending copy is the file.
+    std::string target = resolveLinks(fileName);
+    std::string pending = pendingName(target);
+    if (!target.empty() && isPlainFile(pending))
+        fileName = pending.c_str();
     FILE* f = std::fopen(fileName, "rb");
     if (!f)
         return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
@@ -116,6 +156,8 @@ bool findValue(const char* section, const char* key, const char* fileName, std::
 {
     if (!section || !key || !fileName)
         return false;
+    // Names are taken without the blanks at their edges, as the writer does.
+    const std::string_view sectionName = trim(section), keyName = trim(key);
     std::vector<Line> lines;
     if (readLines(fileName, &lines) != ReadResult::Ok)
         return false;
@@ -125,8 +167,8 @@ bool findValue(const char* section, const char* key, const char* fileName, std::
         if (line.header(&name)) {
             if (inSection)
                 return false; // the first section of that name counts
-            inSection = sameName(name, section);
-        } else if (inSection && line.entry(&k, &v) && sameName(k, key)) {
+            inSection = sameName(name, sectionName);
+        } else if (inSection && line.entry(&k, &v) && sameName(k, keyName)) {
             value->assign(v);
             return true;
         }
@@ -176,35 +218,115 @@ bool writeAll(int fd, const std::string& data)
     return true;
 }
 
-// Replaces fileName with data: temporary file beside it, flushed to disk, renamed.
+bool syncDirectoryOf(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// A complete file named path with data: a temporary file beside it, written,
+// given owner and mode, flushed to disk and renamed over path. False (and
+// nothing left behind) on failure; ownerRefused tells that the owner could
+// not be given.
+bool renameInto(const std::string& path, const std::string& data, const struct stat* like,
+                bool* ownerRefused = nullptr)
+{
+    std::string temp = path + ".XXXXXX";
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        trace("ini: cannot create a temporary file for %s (errno %d)\n", path.c_str(), errno);
+        return false;
+    }
+    bool ok = true;
+    if (like && (like->st_uid != ::geteuid() || like->st_gid != ::getegid())) {
+        ok = ::fchown(fd, like->st_uid, like->st_gid) == 0;
+        if (!ok && ownerRefused)
+            *ownerRefused = true;
+    }
+    // After the owner: a change of owner clears the set-id bits.
+    ok = ok && ::fchmod(fd, like ? (like->st_mode & 07777) : 0644) == 0;
+    ok = ok && writeAll(fd, data) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok)
+        ::unlink(temp.c_str());
+    return ok;
+}
+
+// Rewrites the file itself, so that its inode, its other names, owner and
+// mode stay. Crash safety comes from the pending copy: the whole new text is
+// renamed into "<file>.pending" and synced before the file is touched, and
+// removed once the file holds it; until then readers and the next write
+// take the pending copy.
+bool rewriteInPlace(const std::string& target, const std::string& data, const struct stat& st)
+{
+    const std::string pending = pendingName(target);
+    if (!renameInto(pending, data, &st) && !renameInto(pending, data, nullptr))
+        return false;
+    if (!syncDirectoryOf(pending)) {
+        ::unlink(pending.c_str());
+        return false;
+    }
+    int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+    bool ok = fd >= 0;
+    if (ok) {
+        ok = writeAll(fd, data) && ::ftruncate(fd, static_cast<off_t>(data.size())) == 0 &&
+             ::fsync(fd) == 0;
+        ok = (::close(fd) == 0) && ok;
+    }
+    if (!ok) {
+        // The file may be cut: the pending copy stays as its content.
+        trace("ini: rewriting %s failed (errno %d); its text waits in %s\n", target.c_str(), errno,
+              pending.c_str());
+        return false;
+    }
+    ::unlink(pending.c_str());
+    return true;
+}
+
+// Replaces the file fileName names (through its links) with data, keeping
+// owner and mode. A file that has other names, or whose owner this process
+// cannot give a new file, is rewritten in place; any other is replaced
+// atomically (temporary file, flush, rename). A file without any write
+// permission bit is read-only and not written, nor one this process may not
+// write.
 bool replaceFile(const char* fileName, const std::string& data)
 {
-    std::string target = fileName;
+    const std::string target = resolveLinks(fileName);
+    if (target.empty()) {
+        trace("ini: cannot follow the links of %s (errno %d)\n", fileName, errno);
+        return false;
+    }
     struct stat st {};
-    bool existed = ::stat(fileName, &st) == 0;
+    bool existed = ::stat(target.c_str(), &st) == 0;
     if (existed && !S_ISREG(st.st_mode)) {
         trace("ini: %s is not a regular file\n", fileName);
         return false;
     }
-    // Write through a symbolic link to the file it names.
-    if (char* real = ::realpath(fileName, nullptr)) {
-        target = real;
-        std::free(real);
-    }
-    std::string temp = target + ".XXXXXX";
-    int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        trace("ini: cannot create a temporary file for %s (errno %d)\n", fileName, errno);
+    if (existed && ((st.st_mode & 0222) == 0 || ::access(target.c_str(), W_OK) != 0)) {
+        trace("ini: %s is read-only\n", fileName);
         return false;
     }
-    bool ok = ::fchmod(fd, existed ? (st.st_mode & 07777) : 0644) == 0;
-    ok = ok && writeAll(fd, data) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        trace("ini: cannot write %s (errno %d)\n", fileName, errno);
-        ::unlink(temp.c_str());
+    const std::string pending = pendingName(target);
+    bool ok;
+    if (existed && st.st_nlink > 1) {
+        ok = rewriteInPlace(target, data, st);
+    } else {
+        bool ownerRefused = false;
+        ok = renameInto(target, data, existed ? &st : nullptr, &ownerRefused);
+        if (!ok && ownerRefused)
+            ok = rewriteInPlace(target, data, st);
+        if (ok)
+            ::unlink(pending.c_str()); // left by an earlier rewrite, now out of date
     }
+    if (!ok)
+        trace("ini: cannot write %s (errno %d)\n", fileName, errno);
     return ok;
 }
 

@@ -16,6 +16,7 @@
 #include <QObject>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -40,11 +41,20 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Bytes a connection may hold unsent before further messages are refused.
-constexpr size_t kMaxUnsent = static_cast<size_t>(kMaxFrameData) + 16u * 1024u * 1024u;
+constexpr size_t kMaxUnsent = static_cast<size_t>(kMaxFrameData) + 4u * 1024u * 1024u;
+// Answers waiting for a peer that does not read them; beyond, it is hung up on.
+constexpr size_t kMaxUnreadAnswers = 1024u * 1024u;
 constexpr size_t kReadChunk = 64 * 1024;
 // Bytes taken from one connection before its frames are handled and the
 // other connections get their turn (the rest is read on the next round).
 constexpr size_t kReadBudget = 16 * kReadChunk;
+// Bytes of frames begun and not yet whole, over all connections; a frame
+// that would go beyond closes its connection.
+constexpr size_t kMaxIncompleteTotal = 4u * (sizeof(FrameHeader) + kMaxFrameData);
+// Bytes one connection's input may hold: the rest of a frame and one round.
+constexpr size_t kMaxWaitingIn = sizeof(FrameHeader) + kMaxFrameData + kReadBudget;
+// A buffer that held a large frame gives its storage back once empty.
+constexpr size_t kKeptCapacity = 4 * kReadChunk;
 
 // A byte buffer that keeps its storage; consumed from the front.
 class Bytes {
@@ -87,6 +97,14 @@ public:
         end_ += n;
     }
     void clear() { start_ = end_ = 0; }
+    // Frees the storage when nothing is held and it is larger than keep.
+    void shrink(size_t keep)
+    {
+        if (start_ == end_ && cap_ > keep) {
+            buf_.reset();
+            cap_ = start_ = end_ = 0;
+        }
+    }
 
 private:
     std::unique_ptr<char[]> buf_;
@@ -102,6 +120,7 @@ struct Conn {
     bool dead = false;
     Bytes in;
     Bytes out;
+    size_t incomplete = 0; // size of the frame begun in `in`, counted in State
     QSocketNotifier* readNotifier = nullptr;
     QSocketNotifier* writeNotifier = nullptr;
 };
@@ -123,6 +142,7 @@ struct State {
     std::unordered_map<uint32_t, ConnPtr> outgoing; // by peer process
     std::unordered_map<uint64_t, Pending> pending;  // sent, waiting for the answer
     uint64_t nextId = 1;
+    size_t incomplete = 0; // sum of the connections' incomplete frames
     std::vector<std::vector<char>> spare; // payload buffers kept for reuse
 };
 
@@ -156,7 +176,7 @@ void giveBuffer(std::vector<char>&& b)
 {
 #if !defined(__SANITIZE_ADDRESS__)
     auto& spare = state().spare;
-    if (spare.size() < 8 && b.capacity() <= 4u * 1024u * 1024u)
+    if (spare.size() < 8 && b.capacity() <= kKeptCapacity)
         spare.push_back(std::move(b));
 #else
     (void)b;
@@ -233,7 +253,12 @@ void closeConn(const ConnPtr& c)
     }
     ::close(c->fd);
     c->fd = -1;
+    c->in.clear();
+    c->in.shrink(0);
     c->out.clear();
+    c->out.shrink(0);
+    state().incomplete -= c->incomplete;
+    c->incomplete = 0;
     State& s = state();
     for (auto it = s.conns.begin(); it != s.conns.end(); ++it)
         if (*it == c) {
@@ -280,6 +305,8 @@ void flushConn(const ConnPtr& c)
         closeConn(c);
         return;
     }
+    if (!c->dead)
+        c->out.shrink(kKeptCapacity);
     if (!c->dead && c->writeNotifier)
         c->writeNotifier->setEnabled(c->out.size() > 0);
 }
@@ -332,6 +359,12 @@ bool writeFrame(const ConnPtr& c, const FrameHeader& h, const void* data, size_t
 
 void reply(const ConnPtr& c, uint64_t id, uint32_t status, LRESULT result)
 {
+    if (c->out.size() + sizeof(FrameHeader) > kMaxUnreadAnswers) {
+        trace("winmsg: process %u does not read its answers; connection closed\n", c->pid);
+        c->in.clear();
+        closeConn(c);
+        return;
+    }
     FrameHeader h{};
     h.magic = kFrameMagic;
     h.kind = FrameReply;
@@ -445,13 +478,29 @@ void processFrames(const ConnPtr& c)
             return;
         }
         const size_t whole = sizeof h + h.dataSize;
+        State& s = state();
         if (c->in.size() < whole) {
+            if (c->incomplete != whole) {
+                if (s.incomplete - c->incomplete + whole > kMaxIncompleteTotal) {
+                    trace("winmsg: too many large messages under way; process %u's "
+                          "connection closed\n",
+                          c->pid);
+                    c->in.clear();
+                    closeConn(c);
+                    return;
+                }
+                s.incomplete = s.incomplete - c->incomplete + whole;
+                c->incomplete = whole;
+            }
             c->in.room(whole - c->in.size());
             return;
         }
+        s.incomplete -= c->incomplete;
+        c->incomplete = 0;
         std::vector<char> data = takeBuffer();
         data.assign(c->in.data() + sizeof h, c->in.data() + whole);
         c->in.consume(whole);
+        c->in.shrink(kKeptCapacity);
         handleFrame(c, h, data);
         giveBuffer(std::move(data));
     }
@@ -463,7 +512,12 @@ void readConn(const ConnPtr& c)
     size_t taken = 0;
     while (!c->dead && taken < kReadBudget) {
         char* at = c->in.room(kReadChunk);
-        size_t room = c->in.roomSize();
+        // Never more than one whole frame and a round's reading wait here.
+        size_t room = c->in.size() < kMaxWaitingIn
+                          ? std::min(c->in.roomSize(), kMaxWaitingIn - c->in.size())
+                          : 0;
+        if (room == 0)
+            break;
         ssize_t n = ::recv(c->fd, at, room, MSG_DONTWAIT);
         if (n > 0) {
             c->in.grow(static_cast<size_t>(n));
@@ -641,6 +695,12 @@ ConnPtr connectTo(uint32_t pid)
     sockaddr_un addr{};
     if (path.empty() || path.size() >= sizeof addr.sun_path)
         return nullptr;
+    if (!isDesktopSocket(path)) {
+        struct stat st{};
+        if (lstat(path.c_str(), &st) == 0)
+            trace("winmsg: %s is not a socket of this user; not used\n", path.c_str());
+        return nullptr;
+    }
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -720,7 +780,7 @@ std::vector<uint32_t> listedPeers()
         return pids;
     while (dirent* e = readdir(d)) {
         uint32_t pid = pidFromName(e->d_name, ".sock", false);
-        if (pid && pid != ownPid())
+        if (pid && pid != ownPid() && isDesktopSocket(dir + "/" + e->d_name))
             pids.push_back(pid);
     }
     closedir(d);
@@ -877,7 +937,7 @@ int remoteIsWindow(HWND window)
 bool peerProcessListed(uint32_t pid)
 {
     std::string path = socketPathFor(pid);
-    return !path.empty() && access(path.c_str(), F_OK) == 0;
+    return !path.empty() && isDesktopSocket(path);
 }
 
 void setRemoteSendTimeout(DWORD ms) { sendTimeoutMs.store(ms, std::memory_order_relaxed); }

@@ -9,8 +9,9 @@
 namespace winmsg {
 
 constexpr uint32_t kFrameMagic = 0x314d575a; // "ZWM1"
-// Largest WM_COPYDATA payload carried between processes.
-constexpr uint32_t kMaxFrameData = 64u * 1024u * 1024u;
+// Largest WM_COPYDATA payload carried between processes (the system's
+// largest is a command of about 21 KB).
+constexpr uint32_t kMaxFrameData = 4u * 1024u * 1024u;
 
 enum FrameKind : uint32_t {
     FramePost = 1,          // posted message to one window; no answer

@@ -236,6 +236,30 @@ TEST_F(EventLog, ListenerMayWriteALineItself)
     EXPECT_EQ(ini("COUNT"), 2);
 }
 
+// Lines kept while the log is off follow the first line stored once it is
+// on; only so many wait.
+TEST_F(EventLog, KeptLinesFollowTheFirstStoredLineAndAreBounded)
+{
+    QK_EVENTLOG* l = open(false);
+    for (int i = 0; i < 40; ++i)
+        l->writeLogWhenEnabled(LOG_ER, ("kept " + std::to_string(i)).c_str());
+    l->writeLog(LOG_EV, "dropped while off");
+    EXPECT_TRUE(heard.empty());
+    EXPECT_FALSE(std::filesystem::exists("LOG0.log"));
+    l->enabled = 1;
+    l->writeLog(LOG_EV, "first");
+    ASSERT_EQ(heard.size(), 33u);
+    EXPECT_EQ(body(heard[0]), "EV:first");
+    EXPECT_EQ(body(heard[1]), "ER:kept 0");
+    EXPECT_EQ(body(heard[32]), "ER:kept 31");
+    EXPECT_EQ(ini("COUNT"), 33);
+    l->writeLogWhenEnabled(LOG_EV, "now");
+    l->writeLog(LOG_EV, "next");
+    ASSERT_EQ(heard.size(), 35u);
+    EXPECT_EQ(body(heard[33]), "EV:now");
+    EXPECT_EQ(body(heard[34]), "EV:next");
+}
+
 TEST_F(EventLog, SingletonIsMadeOnFirstUse)
 {
     ASSERT_EQ(QK_EVENTLOG::instance, nullptr);

@@ -1,5 +1,6 @@
 #include "foundation/propaty.h"
 
+#include "foundation/eventlog.h"
 #include "platform/fileapi.h"
 #include "platform/ini.h"
 #include "support/tempdirectory.h"
@@ -21,7 +22,16 @@ public:
     MarkedPropaty() { markUnset(); }
 };
 
-using Settings = InTempDirectory;
+// A load that meets a bad port makes the event log; it goes with the test.
+class Settings : public InTempDirectory {
+protected:
+    void TearDown() override
+    {
+        delete QK_EVENTLOG::instance;
+        QK_EVENTLOG::instance = nullptr;
+        InTempDirectory::TearDown();
+    }
+};
 
 TEST_F(Settings, BaseTakesTheWorkingDirectoryAndPublishesItself)
 {
@@ -154,8 +164,8 @@ TEST_F(Settings, SaveAndLoadRoundTripEveryKey)
     a.localPort[0] = 2121;
     a.localPort[1] = 8080;
     a.localPort[2] = -1;
-    a.localPort[3] = 65536;
-    a.localPort[4] = 0;
+    a.localPort[3] = 65535;
+    a.localPort[4] = 1;
     a.autoConnect = 1;
     a.autoConnectUser = "山田.taro";
     a.save();
@@ -175,8 +185,8 @@ TEST_F(Settings, SaveAndLoadRoundTripEveryKey)
     EXPECT_EQ(b.soundMode, a.soundMode);
     EXPECT_EQ(b.localPort[0], a.localPort[0]);
     EXPECT_EQ(b.localPort[1], a.localPort[1]);
-    EXPECT_EQ(b.localPort[2], a.localPort[2]);
-    EXPECT_EQ(b.localPort[3], a.localPort[3]) << "out of range passes unchanged";
+    EXPECT_EQ(b.localPort[2], 2401) << "saved as it stands, loaded as the default";
+    EXPECT_EQ(b.localPort[3], a.localPort[3]);
     EXPECT_EQ(b.localPort[4], a.localPort[4]);
     EXPECT_EQ(b.autoConnect, a.autoConnect);
     EXPECT_EQ(b.autoConnectUser, a.autoConnectUser);
@@ -208,6 +218,96 @@ TEST_F(Settings, SaveLeavesTheLogSectionAndOtherLinesAlone)
         << text;
     EXPECT_NE(text.find("EXTRA=keep\n"), std::string::npos);
     EXPECT_EQ(GetPrivateProfileIntA("LOG", "COUNT", 0, p.iniPath.c_str()), 1234u);
+}
+
+struct LogLines : QK_EVENTLOGLISTENER {
+    std::vector<std::string> lines;
+    void notifyLogLine(const char* line) override { lines.push_back(line); }
+};
+
+const char* const portKeys[10][2] = {
+    {"SERVER", "FOWERDPORT1"}, {"SERVER", "FOWERDPORT2"}, {"SERVER", "FOWERDPORT3"},
+    {"SERVER", "FOWERDPORT4"}, {"SERVER", "FOWERDPORT5"}, {"CLIENT", "FTPPORT"},
+    {"CLIENT", "HTTPPORT"},    {"CLIENT", "CVSPORT"},     {"CLIENT", "GENPORT1"},
+    {"CLIENT", "GENPORT2"}};
+const int portDefaults[10] = {21, 80, 2401, 5900, 9023, 21, 80, 2401, 5900, 9023};
+
+int loadedPort(MarkedPropaty& p, int key)
+{
+    return key < 5 ? p.forwardPort[key] : p.localPort[key - 5];
+}
+
+// Every port key holds the same text; what each loads as and whether an error
+// line names it. The log exists but is off during load, as at start-up, and
+// the lines come once it is on, after the first line of the run.
+TEST_F(Settings, PortOutsideOneTo65535LoadsAsTheDefaultWithAnErrorLine)
+{
+    struct Case {
+        const char* text;
+        int value; // 0: the key's default
+        bool logged;
+    };
+    const Case cases[] = {
+        {"0", 0, true},          {"1", 1, false},          {"65535", 65535, false},
+        {"65536", 0, true},      {"70000", 0, true},       {"-1", 0, true},
+        {"http", 0, true},       {"-2147483648", 0, true}, {"99999999999", 0, true},
+        {"8080", 8080, false},   {"", 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("value \"") + c.text + "\"");
+        std::filesystem::remove("ZorvaneForTcp.ini");
+        std::filesystem::remove("LOG0.log");
+        for (const auto& key : portKeys)
+            ASSERT_TRUE(WritePrivateProfileStringA(key[0], key[1], c.text, "ZorvaneForTcp.ini"));
+        MarkedPropaty p;
+        LogLines heard;
+        QK_EVENTLOG* log = QK_EVENTLOG::getInstance();
+        log->addListener(&heard);
+        p.load();
+        for (int k = 0; k < 10; ++k)
+            EXPECT_EQ(loadedPort(p, k), c.value ? c.value : portDefaults[k]) << portKeys[k][1];
+        EXPECT_TRUE(heard.lines.empty());
+        EXPECT_FALSE(std::filesystem::exists("LOG0.log")) << "nothing is written while off";
+
+        log->enabled = 1;
+        log->writeLog(LOG_EV, "ZorvaneForTCP start");
+        ASSERT_FALSE(heard.lines.empty());
+        EXPECT_NE(heard.lines[0].find(":EV:ZorvaneForTCP start"), std::string::npos);
+        ASSERT_EQ(heard.lines.size(), c.logged ? 11u : 1u);
+        std::string file = readFile("LOG0.log");
+        for (size_t i = 1; i < heard.lines.size(); ++i) {
+            const std::string& line = heard.lines[i];
+            const char* key = portKeys[i - 1][1];
+            EXPECT_NE(line.find(":ER:"), std::string::npos) << line;
+            EXPECT_NE(line.find(std::string(key) + "=" + c.text), std::string::npos) << line;
+            EXPECT_NE(line.find(std::to_string(portDefaults[i - 1])), std::string::npos) << line;
+            EXPECT_NE(file.find(line + "\r\n"), std::string::npos) << "stored as well";
+        }
+        log->writeLog(LOG_EV, "later");
+        EXPECT_EQ(heard.lines.size(), c.logged ? 12u : 2u) << "each error is written once";
+        delete QK_EVENTLOG::instance;
+        QK_EVENTLOG::instance = nullptr;
+    }
+}
+
+// Without a log at load time the error waits in one made for it.
+TEST_F(Settings, PortErrorWaitsForALogMadeAfterLoad)
+{
+    writeFile("ZorvaneForTcp.ini", "[CLIENT]\nHTTPPORT=70000\n");
+    ASSERT_EQ(QK_EVENTLOG::instance, nullptr);
+    MarkedPropaty p;
+    p.load();
+    EXPECT_EQ(p.localPort[1], 80);
+    ASSERT_NE(QK_EVENTLOG::instance, nullptr);
+    LogLines heard;
+    QK_EVENTLOG::getInstance()->addListener(&heard);
+    QK_EVENTLOG::instance->enabled = 1;
+    QK_EVENTLOG::instance->writeLog(LOG_EV, "start");
+    ASSERT_EQ(heard.lines.size(), 2u);
+    EXPECT_NE(heard.lines[1].find(":ER:"), std::string::npos);
+    EXPECT_NE(heard.lines[1].find("HTTPPORT=70000"), std::string::npos);
+    delete QK_EVENTLOG::instance;
+    QK_EVENTLOG::instance = nullptr;
 }
 
 } // namespace

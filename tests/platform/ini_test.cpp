@@ -6,8 +6,13 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -218,6 +223,195 @@ TEST_F(Ini, WriteGoesThroughASymbolicLink)
     ASSERT_TRUE(WritePrivateProfileStringA("A", "k", "2", path.c_str()));
     EXPECT_TRUE(fs::is_symlink(path));
     EXPECT_EQ(read(), "[A]\nk=2\n");
+}
+
+// Names with blanks at their edges: what the writer stores the reader finds,
+// under the blank-edged names and the bare ones.
+TEST_F(Ini, ReaderAndWriterAgreeOnBlankEdgedNames)
+{
+    struct Case {
+        const char* section;
+        const char* key;
+    } cases[] = {{" SYSTEM", "APPMODE"}, {"SYSTEM ", " APPMODE"}, {"\tSYSTEM\t", "APPMODE\t"},
+                 {"  SYSTEM  ", "  APPMODE  "}, {"SYSTEM", "APPMODE"}};
+    int value = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("[") + c.section + "] '" + c.key + "'");
+        ++value;
+        ASSERT_TRUE(
+            WritePrivateProfileStringA(c.section, c.key, std::to_string(value).c_str(), path.c_str()));
+        EXPECT_EQ(getInt(c.section, c.key), value);
+        EXPECT_EQ(getString(c.section, c.key), std::to_string(value));
+        EXPECT_EQ(getInt("SYSTEM", "APPMODE"), value);
+        EXPECT_EQ(read(), "[SYSTEM]\nAPPMODE=" + std::to_string(value) + "\n") << "one key";
+    }
+}
+
+// The file keeps its owner, group and mode (run as root, the owner is
+// another user's).
+TEST_F(Ini, WriteKeepsOwnerAndMode)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to give a file away";
+    struct Case {
+        uid_t uid;
+        gid_t gid;
+        mode_t mode;
+    } cases[] = {{12345, 54321, 0640}, {0, 54321, 0660}, {12345, 0, 0600}, {0, 0, 0644}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.uid) + ":" + std::to_string(c.gid) + " mode " +
+                     std::to_string(c.mode));
+        write("[A]\nk=1\n");
+        ASSERT_EQ(chown(path.c_str(), c.uid, c.gid), 0);
+        ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
+        ASSERT_TRUE(WritePrivateProfileStringA("A", "k", "2", path.c_str()));
+        struct stat st {};
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, c.uid);
+        EXPECT_EQ(st.st_gid, c.gid);
+        EXPECT_EQ(st.st_mode & 07777, c.mode);
+        EXPECT_EQ(read(), "[A]\nk=2\n");
+        expectOnlyTheFile();
+        fs::remove(path);
+    }
+}
+
+// A user who may write the file but cannot give a new one its owner (the
+// file is another user's, writable for the group) rewrites it in place: the
+// owner stays. Run as root, the writer is a child that became that user.
+TEST_F(Ini, AWriterWhoCannotKeepTheOwnerRewritesInPlace)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    write("[A]\nk=1\n");
+    ASSERT_EQ(chown(path.c_str(), 4242, 54321), 0);
+    ASSERT_EQ(chmod(path.c_str(), 0660), 0);
+    ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
+    struct stat before {};
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        bool ok = setgid(54321) == 0 && setuid(12345) == 0 &&
+                  WritePrivateProfileStringA("A", "k", "2", path.c_str());
+        _exit(ok ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the write failed";
+    struct stat after {};
+    ASSERT_EQ(stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_uid, 4242u);
+    EXPECT_EQ(after.st_gid, 54321u);
+    EXPECT_EQ(after.st_mode & 07777, 0660u);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(read(), "[A]\nk=2\n");
+    expectOnlyTheFile();
+}
+
+// A file without any write permission bit is read-only, as the Windows
+// attribute: the write fails and the file stays as it was (root included).
+TEST_F(Ini, ReadOnlyFileIsNotWritten)
+{
+    const mode_t modes[] = {0444, 0400, 0500, 0555};
+    for (mode_t mode : modes) {
+        SCOPED_TRACE(std::to_string(mode));
+        write("[A]\nk=1\n");
+        ASSERT_EQ(chmod(path.c_str(), mode), 0);
+        EXPECT_FALSE(WritePrivateProfileStringA("A", "k", "2", path.c_str()));
+        EXPECT_FALSE(WritePrivateProfileStringA("B", "new", "2", path.c_str()));
+        EXPECT_EQ(read(), "[A]\nk=1\n");
+        struct stat st {};
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, mode);
+        expectOnlyTheFile();
+        chmod(path.c_str(), 0600);
+        fs::remove(path);
+    }
+    // One write bit, for anybody, makes it writable.
+    write("[A]\nk=1\n");
+    ASSERT_EQ(chmod(path.c_str(), geteuid() == 0 ? 0424 : 0644), 0);
+    EXPECT_TRUE(WritePrivateProfileStringA("A", "k", "2", path.c_str()));
+    EXPECT_EQ(read(), "[A]\nk=2\n");
+}
+
+// Links are written through: a symbolic link stays a link (dangling ones and
+// chains included) and the file it names gets the text; a hard-linked file
+// keeps its inode, so every name sees the new text.
+TEST_F(Ini, WriteGoesThroughLinksToTheirTarget)
+{
+    fs::create_directory(dir / "sub");
+    const fs::path real = dir / "sub" / "real.ini";
+    struct Case {
+        const char* name;
+        std::function<void()> make;
+    } cases[] = {
+        {"symbolic link", [&] {
+             std::ofstream(real) << "[A]\nk=1\n";
+             fs::create_symlink(real, path);
+         }},
+        {"relative symbolic link", [&] {
+             std::ofstream(real) << "[A]\nk=1\n";
+             fs::create_symlink("sub/real.ini", path);
+         }},
+        {"chain of links", [&] {
+             std::ofstream(real) << "[A]\nk=1\n";
+             fs::create_symlink("real.ini", dir / "sub" / "middle.ini");
+             fs::create_symlink(dir / "sub" / "middle.ini", path);
+         }},
+        {"dangling symbolic link", [&] { fs::create_symlink("sub/real.ini", path); }},
+        {"hard link", [&] {
+             std::ofstream(real) << "[A]\nk=1\n";
+             fs::create_hard_link(real, path);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.make();
+        struct stat before {};
+        bool existed = stat(real.c_str(), &before) == 0;
+        ASSERT_TRUE(WritePrivateProfileStringA("A", "k", "2", path.c_str()));
+        ASSERT_TRUE(WritePrivateProfileStringA("A", "j", "3", path.c_str()));
+        EXPECT_EQ(read(), "[A]\nk=2\nj=3\n");
+        std::ifstream in(real, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        EXPECT_EQ(text.str(), "[A]\nk=2\nj=3\n") << "the target holds the text";
+        if (std::string(c.name) == "hard link") {
+            struct stat after {};
+            ASSERT_EQ(stat(real.c_str(), &after), 0);
+            EXPECT_EQ(after.st_ino, before.st_ino) << "the same file";
+            EXPECT_EQ(after.st_nlink, 2u);
+            EXPECT_FALSE(fs::is_symlink(path));
+        } else {
+            EXPECT_TRUE(fs::is_symlink(path)) << "the link stays a link";
+            (void)existed;
+        }
+        int entries = 0;
+        for (const auto& e : fs::directory_iterator(dir / "sub")) {
+            (void)e;
+            ++entries;
+        }
+        EXPECT_EQ(entries, fs::exists(dir / "sub" / "middle.ini") ? 2 : 1)
+            << "nothing left beside the target";
+        fs::remove(path);
+        fs::remove_all(dir / "sub");
+        fs::create_directory(dir / "sub");
+    }
+}
+
+// A crash in the middle of rewriting a hard-linked file in place leaves the
+// whole new text in "<file>.pending" beside it: readers take that, and the
+// next write starts from it and removes it.
+TEST_F(Ini, AnInterruptedInPlaceWriteIsCompletedFromItsPendingCopy)
+{
+    write("[A]\nk=2\nj=");           // cut short
+    std::ofstream(path + ".pending", std::ios::binary) << "[A]\nk=2\nj=3\n";
+    EXPECT_EQ(getInt("A", "j"), 3);
+    EXPECT_EQ(getString("A", "k"), "2");
+    ASSERT_TRUE(WritePrivateProfileStringA("A", "i", "4", path.c_str()));
+    EXPECT_EQ(read(), "[A]\nk=2\nj=3\ni=4\n");
+    expectOnlyTheFile();
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 using namespace winmsgtest;
@@ -487,6 +488,136 @@ TEST(WinmsgCross, BrokenOrHostilePeersDoNotHurtTheReceiver)
     auto windows = child.ready();
     ASSERT_EQ(windows.size(), 1u);
     EXPECT_EQ(SendMessageA(windows[0], kSendBack, asWParam(own.handle()), 4), 10);
+}
+
+namespace {
+
+// Sends bytes on a non-blocking raw connection while pumping this process's
+// messages (it is the receiver); false once the receiver has closed it.
+bool sendPumping(int fd, const std::string& bytes)
+{
+    size_t done = 0;
+    bool open = true;
+    PumpMessages(kLong, [&] {
+        while (done < bytes.size()) {
+            ssize_t n = send(fd, bytes.data() + done, bytes.size() - done,
+                             MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n > 0) {
+                done += static_cast<size_t>(n);
+                continue;
+            }
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return false;
+            open = false;
+            return true;
+        }
+        return true;
+    });
+    return open && done == bytes.size();
+}
+
+// Whether the receiver has hung up on the connection (pumping meanwhile).
+bool closedByReceiver(int fd)
+{
+    bool closed = false;
+    PumpMessages(300, [&] {
+        char buf[4096];
+        for (;;) {
+            ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+            if (n > 0)
+                continue;
+            closed = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+            return closed;
+        }
+    });
+    return closed;
+}
+
+} // namespace
+
+// Many connections of one peer, each holding a frame of the largest size half
+// sent: the receiver takes a few and hangs up on the rest, instead of holding
+// them all; once those are gone a whole large message still gets through.
+TEST(WinmsgCross, ManyConnectionsHoldingLargeFramesAreRefusedBeyondATotal)
+{
+    TestWindow own;
+    const std::string path = winmsg::socketPathFor(static_cast<uint32_t>(getpid()));
+    const uint32_t size = winmsg::kMaxFrameData;
+    auto h = frame(winmsg::FrameSend, own.handle(), WM_COPYDATA, size);
+    h.flags = winmsg::FrameHasCopyData;
+    const std::string start =
+        std::string(reinterpret_cast<const char*>(&h), sizeof h) + std::string(512 * 1024, 'x');
+    std::vector<int> fds;
+    int refused = 0;
+    for (int i = 0; i < 20; ++i) {
+        int fd = connectRaw(path);
+        ASSERT_GE(fd, 0);
+        fcntl(fd, F_SETFL, O_NONBLOCK);
+        fds.push_back(fd);
+        if (!sendPumping(fd, start) || closedByReceiver(fd))
+            ++refused;
+    }
+    EXPECT_GT(refused, 0) << "20 connections of " << size << " bytes each all held";
+    EXPECT_LT(refused, 20) << "a few large messages may wait at once";
+    EXPECT_EQ(own.count(WM_COPYDATA), 0u);
+    for (int fd : fds)
+        close(fd);
+    PumpMessages(50);
+
+    Child child({"serve", "1", "0"});
+    ASSERT_EQ(child.ready().size(), 1u);
+    std::string data(size, 'q');
+    COPYDATASTRUCT cds{9, static_cast<DWORD>(data.size()), data.data()};
+    SendMessageA(own.handle(), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds));
+    ASSERT_EQ(own.count(WM_COPYDATA), 1u);
+    EXPECT_EQ(own.received.back().data.size(), data.size());
+}
+
+// A peer that sends requests and never reads the answers: the answers that
+// wait for it are bounded; beyond, the connection is closed.
+TEST(WinmsgCross, APeerThatDoesNotReadItsAnswersIsClosed)
+{
+    TestWindow own;
+    const std::string path = winmsg::socketPathFor(static_cast<uint32_t>(getpid()));
+    int fd = connectRaw(path);
+    ASSERT_GE(fd, 0);
+    fcntl(fd, F_SETFL, O_NONBLOCK);
+    auto ask = frame(winmsg::FrameIsWindow, own.handle(), 0);
+    std::string many;
+    for (int i = 0; i < 4096; ++i)
+        many.append(reinterpret_cast<const char*>(&ask), sizeof ask);
+    bool open = true;
+    for (int round = 0; round < 200 && open; ++round)
+        open = sendPumping(fd, many); // 256 KiB of questions a round, no answer read
+    EXPECT_FALSE(open) << "50 MiB of questions taken without an answer read";
+    close(fd);
+    Child child({"serve", "1", "0"});
+    auto windows = child.ready();
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_EQ(SendMessageA(windows[0], kAdd, 2, 3), 5);
+}
+
+// A socket file in the desktop that is a symbolic link (here to a process's
+// socket in another desktop) is not followed: neither sends nor broadcasts
+// reach through it.
+TEST(WinmsgCross, ASocketThatIsASymbolicLinkIsNotFollowed)
+{
+    const std::string other = makeTempDir("linked");
+    Child elsewhere({"serve", "1", "0"}, other);
+    auto windows = elsewhere.ready();
+    ASSERT_EQ(windows.size(), 1u);
+    const std::string real = other + "/" + std::to_string(elsewhere.pid()) + ".sock";
+    const std::string link = winmsg::socketPathFor(static_cast<uint32_t>(elsewhere.pid()));
+    ASSERT_EQ(symlink(real.c_str(), link.c_str()), 0);
+    EXPECT_EQ(SendMessageA(windows[0], kAdd, 2, 3), 0);
+    EXPECT_FALSE(IsWindow(windows[0]));
+    EXPECT_FALSE(PostMessageA(windows[0], kSeq, 1, 0));
+    TestWindow own;
+    SendMessageA(HWND_BROADCAST, RegisterWindowMessageA(kBroadcastName), asWParam(own.handle()), 0);
+    PumpMessages(50);
+    EXPECT_EQ(own.count(kPong), 0u) << "the broadcast went through the link";
+    unlink(link.c_str());
+    EXPECT_EQ(elsewhere.killAndCollect().find("BROADCAST"), std::string::npos);
 }
 
 TEST(WinmsgCross, AConnectionFromAnotherUserIsRefused)
