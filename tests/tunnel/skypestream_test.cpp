@@ -384,7 +384,7 @@ TEST_F(StreamTest, KeepAliveAndUnknownKindsMoveOnlyTheCounterAndWords)
     EXPECT_TRUE(hub.logLines.empty());
 }
 
-TEST_F(StreamTest, MainLinkDisconnectRequestGoesToTheQueueOrTheManager)
+TEST_F(StreamTest, MainLinkDisconnectRequestGoesToTheQueueAfterTheDataOrTheManager)
 {
     open();
     read(makePacket(KIND_CONTROL, DISCONNECT_REQUEST, 80, 0));   // no main socket
@@ -395,9 +395,13 @@ TEST_F(StreamTest, MainLinkDisconnectRequestGoesToTheQueueOrTheManager)
     ASSERT_TRUE(dequeue(main->fromPeer.get(), &header));
     EXPECT_EQ(header.code, DISCONNECT_REQUEST);
     EXPECT_EQ(header.port, 2121);
+    // A full queue: the relay ends the connection once it has written what
+    // waits; the manager stops nothing.
     fill(main->fromPeer.get(), 30);
     read(makePacket(KIND_CONTROL, DISCONNECT_REQUEST, 80, 2));
-    EXPECT_EQ(manager->calls, (Strings{"disconnect 80", "disconnect 80"}));
+    EXPECT_EQ(manager->calls, Strings{"disconnect 80"});
+    EXPECT_EQ(main->disconnectPending, 1);
+    EXPECT_EQ(main->fromPeer->count, 30);
     EXPECT_EQ(hub.logLines, (Strings{"EV:alice:TCP切断要求: 127.0.0.1 Port=80 切断",
                                      "EV:alice:TCP切断要求: 127.0.0.1 Port=2121 切断",
                                      "EV:alice:TCP切断要求: 127.0.0.1 Port=80 切断"}));
@@ -422,6 +426,15 @@ TEST_F(StreamTest, FtpChannelPassesOnlyADisconnectForItsOwnPort)
 TEST_F(StreamTest, DataLinkControlPackets)
 {
     open(0);
+    // The FTP server behind this server application announces 3000 and 3001.
+    QK_SOCKETTCP* main = manager->addMainSocket(21, SOCKET_STATE_CONNECTED);
+    queuePacket(main->toPeer.get(), makePacket(KIND_DATA, 0, 21, 0, "227 Entering Passive Mode (10,0,0,1,11,184)\r\n"));
+    queuePacket(main->toPeer.get(), makePacket(KIND_DATA, 0, 21, 0, "227 Entering Passive Mode (10,0,0,1,11,185)\r\n"));
+    tick();
+    sendingDone();
+    tick();
+    sendingDone();
+    ASSERT_EQ(takeWrites().size(), 2u);
     read(makePacket(KIND_DLINK_CONTROL, CONNECT_REQUEST, 3000, 0));
     EXPECT_EQ(manager->calls.back(), "dlinkConnect 127.0.0.1:3000");
     std::vector<SentPacket> writes = takeWrites();
@@ -456,6 +469,7 @@ TEST_F(StreamTest, DataLinkControlPackets)
                                      "EV:alice:TCP切断要求(d-link): 127.0.0.1 Port=3003 切断",
                                      "EV:alice:TCP切断要求(d-link): 127.0.0.1 Port=3004 切断"}));
     // Data without a socket of its link is ignored.
+    manager->closeAll();
     read(makePacket(KIND_DATA, 0, 21, 5, "x"));
     EXPECT_EQ(stream->recvSeq, 6u);
 }
