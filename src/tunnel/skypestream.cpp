@@ -286,32 +286,63 @@ int QK_SKYPESTREAM::deliverData(QK_SOCKETTCP* socket, Link link, int port, uint3
     return sendControl(kind, DISCONNECT_REQUEST, socket->port, 0, 0, connection);
 }
 
-void QK_SKYPESTREAM::rewriteFtpText()
+namespace {
+
+// Opens the FTP data links that the texts of a payload ask for and logs them.
+class StreamDataLinkOpener final : public FtpDataLinkOpener {
+public:
+    explicit StreamDataLinkOpener(QK_SKYPESTREAM* owner) : stream(owner) {}
+
+    int openDataLink(FtpTextKind, int port) override
+    {
+        int newPort = stream->tcpManager->createDataLink(port);
+        if (newPort == -1)
+            logLine(LOG_EV, "%sとのFTP接続:%sとのd-port=%d 作成失敗.", stream->user, stream->forwardHost, port);
+        return newPort;
+    }
+    void textRewritten(const FtpRewrittenText& text) override
+    {
+        char line[512];
+        std::snprintf(line, sizeof line, "%sとのFTP接続:%sとのd-port=%d/%d 作成", stream->user, stream->forwardHost,
+                      text.written, text.announced);
+        QK_EVENTLOG::getInstance()->writeLog(LOG_EV, line);
+    }
+
+private:
+    QK_SKYPESTREAM* stream;
+};
+
+} // namespace
+
+size_t QK_SKYPESTREAM::rewriteFtpText()
 {
     A2aPacketHeader header = readA2aHeader(packetBuffer);
-    unsigned char* payload = packetBuffer + kHeaderSize;
-    FtpDataPort found = findFtpDataPort(payload, header.payloadSize);
-    if (found.kind == FTP_TEXT_NONE || !ftpPortInRange(found.port))
-        return;
-    int port = static_cast<int>(found.port);
-    int newPort = tcpManager->createDataLink(port);
-    if (newPort == -1) {
-        logLine(LOG_EV, "%sとのFTP接続:%sとのd-port=%d 作成失敗.", user, forwardHost, port);
-        return;
+    StreamDataLinkOpener opener(this);
+    return rewriteFtpTexts(packetBuffer + kHeaderSize, header.payloadSize, sizeof packetBuffer - kHeaderSize,
+                           getLocalAddress(), opener);
+}
+
+int QK_SKYPESTREAM::deliverFtpText(QK_SOCKETTCP* socket, int port, size_t payloadSize)
+{
+    A2aPacketHeader header = readA2aHeader(packetBuffer);
+    if (payloadSize <= A2A_MAX_PAYLOAD || payloadSize <= header.payloadSize) {
+        header.payloadSize = static_cast<uint16_t>(payloadSize);
+        writeA2aHeader(packetBuffer, header);
+        return deliverData(socket, Link::Main, port, static_cast<uint32_t>(kHeaderSize + payloadSize));
     }
-    if (newPort == port)
-        return;
-    uint32_t address = getLocalAddress();
-    char text[128];
-    size_t length = buildFtpText(found.kind, address, newPort, text, sizeof text);
-    if (length == 0)
-        return;
-    std::memcpy(payload, text, length);
-    header.payloadSize = static_cast<uint16_t>(length);
-    writeA2aHeader(packetBuffer, header);
-    char line[512];
-    std::snprintf(line, sizeof line, "%sとのFTP接続:%sとのd-port=%d/%d 作成", user, forwardHost, newPort, port);
-    QK_EVENTLOG::getInstance()->writeLog(LOG_EV, line);
+    // Grown beyond one packet by the rewriting: the rest follows in further packets.
+    unsigned char* payload = packetBuffer + kHeaderSize;
+    for (;;) {
+        size_t piece = payloadSize < A2A_MAX_PAYLOAD ? payloadSize : A2A_MAX_PAYLOAD;
+        header.payloadSize = static_cast<uint16_t>(piece);
+        writeA2aHeader(packetBuffer, header);
+        if (deliverData(socket, Link::Main, port, static_cast<uint32_t>(kHeaderSize + piece)) == 0)
+            return 0;
+        payloadSize -= piece;
+        if (payloadSize == 0)
+            return 1;
+        std::memmove(payload, payload + piece, payloadSize);
+    }
 }
 
 void QK_SKYPESTREAM::noteAnnouncedPort(const unsigned char* packet)
@@ -323,18 +354,25 @@ void QK_SKYPESTREAM::noteAnnouncedPort(const unsigned char* packet)
     // names its data ports in PORT, the FTP server of a server application in
     // its passive-mode reply.
     FtpTextKind own = thePropaty->getAppMode() != 0 ? FTP_TEXT_PORT : FTP_TEXT_PASSIVE;
-    FtpDataPort found = findFtpDataPort(packet + kHeaderSize, header.payloadSize);
-    if (found.kind != own || !ftpPortInRange(found.port))
-        return;
     QK_SOCKETTCP* mainSocket = tcpManager->mainSocket;
     uint32_t session = mainSocket != nullptr ? mainSocket->connectionId.load() : 0;
-    if (session != announcedSession) {
-        std::fill(std::begin(announcedPorts), std::end(announcedPorts), -1);
-        announcedSession = session;
+    const unsigned char* payload = packet + kHeaderSize;
+    size_t from = 0;
+    for (;;) {
+        FtpDataText found = findFtpDataText(payload, header.payloadSize, from);
+        if (found.kind == FTP_TEXT_NONE)
+            return;
+        from = found.numbersEnd;
+        if (found.kind != own)
+            continue;
+        if (session != announcedSession) {
+            std::fill(std::begin(announcedPorts), std::end(announcedPorts), -1);
+            announcedSession = session;
+        }
+        announcedPorts[announcedNext] = found.port;
+        announcedNext = (announcedNext + 1) % STREAM_ANNOUNCED_PORTS;
+        trace("QK_SKYPESTREAM: own FTP data port %d announced\n", found.port);
     }
-    announcedPorts[announcedNext] = static_cast<int32_t>(found.port);
-    announcedNext = (announcedNext + 1) % STREAM_ANNOUNCED_PORTS;
-    trace("QK_SKYPESTREAM: own FTP data port %d announced\n", static_cast<int>(found.port));
 }
 
 bool QK_SKYPESTREAM::takeAnnouncedPort(int port)
@@ -475,12 +513,11 @@ void QK_SKYPESTREAM::onData(Link link, const A2aPacketHeader& header, uint32_t s
     if (socket == nullptr || namesOtherConnection(socket, header, "data"))
         return;
     if (link == Link::Main && isFtpApplication() == 1) {
-        rewriteFtpText();
-        A2aPacketHeader rewritten = readA2aHeader(packetBuffer);
-        size = static_cast<uint32_t>(rewritten.headerSize) + rewritten.payloadSize;
+        size_t payloadSize = rewriteFtpText();
         socket = linkSocket(link);
-        if (socket == nullptr)
-            return;
+        if (socket != nullptr)
+            deliverFtpText(socket, header.port, payloadSize);
+        return;
     }
     deliverData(socket, link, header.port, size);
 }

@@ -112,7 +112,11 @@ private:
     // the socket's relay can drain it; a packet that still does not fit ends
     // that TCP connection at both ends. 0 when the stream is gone.
     int deliverData(QK_SOCKETTCP* socket, Link link, int port, uint32_t size);
-    void rewriteFtpText();
+    // Rewrites the FTP texts of the packet in packetBuffer; returns its new payload size.
+    size_t rewriteFtpText();
+    // Delivers the rewritten packet, in pieces of at most A2A_MAX_PAYLOAD bytes
+    // when the rewriting made it larger than that. 0 when the stream is gone.
+    int deliverFtpText(QK_SOCKETTCP* socket, int port, size_t payloadSize);
     // The data ports this side's own FTP program announces in the packets it
     // sends on the FTP channel; a data-link request is obeyed only for one.
     void noteAnnouncedPort(const unsigned char* packet);

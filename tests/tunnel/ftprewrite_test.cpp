@@ -7,12 +7,13 @@
 #include <cstring>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace {
 
-FtpDataPort find(const std::string& text)
+FtpDataText find(const std::string& text, size_t from = 0)
 {
-    return findFtpDataPort(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    return findFtpDataText(reinterpret_cast<const unsigned char*>(text.data()), text.size(), from);
 }
 
 struct FindCase {
@@ -30,12 +31,12 @@ void PrintTo(const FindCase& c, std::ostream* out)
     *out << (name.empty() ? std::string("empty") : name);
 }
 
-class FindFtpDataPort : public testing::TestWithParam<FindCase> {};
+class FindFtpDataText : public testing::TestWithParam<FindCase> {};
 
-TEST_P(FindFtpDataPort, ReadsTheSixNumbers)
+TEST_P(FindFtpDataText, ReadsTheSixNumbers)
 {
     const FindCase& c = GetParam();
-    FtpDataPort found = find(c.text);
+    FtpDataText found = find(c.text);
     EXPECT_EQ(found.kind, c.kind) << c.text;
     if (c.kind != FTP_TEXT_NONE) {
         EXPECT_EQ(found.port, c.port) << c.text;
@@ -43,73 +44,100 @@ TEST_P(FindFtpDataPort, ReadsTheSixNumbers)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Texts, FindFtpDataPort,
+    Texts, FindFtpDataText,
     testing::Values(
         // The passive example: mixed case, closing parenthesis and full stop.
         FindCase{"227 Entering Passive Mode (192,168,0,10,4,1).\r\n", FTP_TEXT_PASSIVE, 1025},
         FindCase{"227 ENTERING PASSIVE MODE (1,2,3,4,5,6)\r\n", FTP_TEXT_PASSIVE, 5 * 256 + 6},
         FindCase{"227 entering passive mode (127,0,0,1,200,15)", FTP_TEXT_PASSIVE, 200 * 256 + 15},
-        // Blanks after the commas are skipped.
+        // Blanks around the commas are skipped.
         FindCase{"227 Entering Passive Mode (10, 0, 0, 2, 7, 208)\r\n", FTP_TEXT_PASSIVE, 2000},
+        FindCase{"227 Entering Passive Mode ( 10 ,0,0,2,7,208 )\r\n", FTP_TEXT_PASSIVE, 2000},
         // The PORT example.
         FindCase{"PORT 10,0,0,2,7,208\r\n", FTP_TEXT_PORT, 2000},
         FindCase{"port 127,0,0,1,4,1\r\n", FTP_TEXT_PORT, 1025},
-        // Numbers that give a port above 65,535 or below 0 are read as they are.
-        FindCase{"227 Entering Passive Mode (1,2,3,4,256,0)\r\n", FTP_TEXT_PASSIVE, 65536},
-        FindCase{"PORT 1,2,3,4,-1,0\r\n", FTP_TEXT_PORT, -256},
-        // A token that is no number counts as 0.
-        FindCase{"PORT 1,2,3,4,x,9\r\n", FTP_TEXT_PORT, 9},
-        // Fewer than six numbers: no data port.
+        FindCase{"PORT 0,0,0,0,255,255\n", FTP_TEXT_PORT, 65535},
+        FindCase{"PORT 001,002,003,004,004,001\r\n", FTP_TEXT_PORT, 1025},
+        // On a later line.
+        FindCase{"200 ok\r\n227 Entering Passive Mode (1,2,3,4,5,6)\r\n", FTP_TEXT_PASSIVE, 5 * 256 + 6},
+        FindCase{"NOOP\nPORT 1,2,3,4,5,6\n", FTP_TEXT_PORT, 5 * 256 + 6},
+        // Numbers outside 0 to 255, signs, more than three digits, no number: no text.
+        FindCase{"227 Entering Passive Mode (1,2,3,4,256,0)\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"PORT 1,2,3,4,-1,0\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"PORT 1,2,3,4,4,-1\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"PORT 1,2,3,4,+4,1\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"PORT 1,2,3,4,3,300\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"PORT 1,2,3,4,0004,1\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"PORT 1,2,3,4,x,9\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"PORT 1,2,3,4,4x,9\r\n", FTP_TEXT_NONE, 0},
+        // Fewer than six numbers, or the sixth not ended as its text requires.
         FindCase{"227 Entering Passive Mode (1,2,3,4,5)\r\n", FTP_TEXT_NONE, 0},
         FindCase{"227 Entering Passive Mode (1,2,3,4,5,)\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"227 Entering Passive Mode (1,2,3,4,5,6", FTP_TEXT_NONE, 0},
+        FindCase{"227 Entering Passive Mode (1,2,3,4,5,6,7)\r\n", FTP_TEXT_NONE, 0},
         FindCase{"227 Entering Passive Mode (", FTP_TEXT_NONE, 0},
         FindCase{"227 Entering Passive Mode (1", FTP_TEXT_NONE, 0},
         FindCase{"PORT 10,0,0,2\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"PORT 10,0,0,2,7,20", FTP_TEXT_NONE, 0},
+        FindCase{"PORT 10,0,0,2,7,208,9\r\n", FTP_TEXT_NONE, 0},
         FindCase{"PORT ", FTP_TEXT_NONE, 0},
-        // Neither prefix at the very start.
+        // Neither prefix where a line starts.
         FindCase{"227 Entering Passive", FTP_TEXT_NONE, 0},
         FindCase{" 227 Entering Passive Mode (1,2,3,4,5,6)", FTP_TEXT_NONE, 0},
+        FindCase{"200 PORT 1,2,3,4,5,6\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"200 ok\r227 Entering Passive Mode (1,2,3,4,5,6)\r\n", FTP_TEXT_NONE, 0},
         FindCase{"226 Transfer complete.\r\n", FTP_TEXT_NONE, 0},
         FindCase{"PORTX 1,2,3,4,5,6\r\n", FTP_TEXT_NONE, 0},
         FindCase{"", FTP_TEXT_NONE, 0}));
 
-TEST(FindFtpDataPortSplit, AReplySplitOverTwoPacketsIsNeitherHalf)
+TEST(FindFtpDataTextPlace, GivesWhereTheLineAndItsNumbersStand)
+{
+    const std::string payload = "200 ok\r\nPORT  10,0,0,2,7,208\r\nNOOP\r\nport 1,2,3,4,0,21\r\n";
+    FtpDataText first = find(payload);
+    ASSERT_EQ(first.kind, FTP_TEXT_PORT);
+    EXPECT_EQ(first.lineStart, 8u);
+    EXPECT_EQ(payload.substr(first.numbersStart, first.numbersEnd - first.numbersStart), "10,0,0,2,7,208");
+    EXPECT_EQ(first.port, 2000);
+    // Looking on from behind it finds the next one, and then none.
+    FtpDataText second = find(payload, first.numbersEnd);
+    ASSERT_EQ(second.kind, FTP_TEXT_PORT);
+    EXPECT_EQ(payload.substr(second.lineStart, 4), "port");
+    EXPECT_EQ(second.port, 21);
+    EXPECT_EQ(find(payload, second.numbersEnd).kind, FTP_TEXT_NONE);
+    // A start inside a line looks from the next line on.
+    EXPECT_EQ(find(payload, 1).lineStart, 8u);
+    EXPECT_EQ(find(payload, payload.size()).kind, FTP_TEXT_NONE);
+    EXPECT_EQ(find(payload, payload.size() + 5).kind, FTP_TEXT_NONE);
+}
+
+TEST(FindFtpDataTextSplit, AReplySplitOverTwoPacketsIsATextOnlyWhenWhole)
 {
     const std::string reply = "227 Entering Passive Mode (192,168,0,10,4,1).\r\n";
+    const size_t closing = reply.find(')');
     for (size_t cut = 1; cut < reply.size(); ++cut) {
         std::string first = reply.substr(0, cut);
         std::string second = reply.substr(cut);
-        // The first part is a data port only when it already holds all six numbers.
-        if (cut <= 42) {
-            EXPECT_EQ(find(first).kind, FTP_TEXT_NONE) << cut;
-        }
+        // The first part counts only once it holds the closing parenthesis.
+        EXPECT_EQ(find(first).kind, cut > closing ? FTP_TEXT_PASSIVE : FTP_TEXT_NONE) << cut;
         EXPECT_EQ(find(second).kind, FTP_TEXT_NONE) << cut;
     }
 }
 
-TEST(FindFtpDataPortBounds, LooksOnlyAtTheGivenBytesAndStopsAtNul)
+TEST(FindFtpDataTextBounds, LooksOnlyAtTheGivenBytes)
 {
     const std::string reply = "227 Entering Passive Mode (192,168,0,10,4,1)";
-    // Only the first `size` bytes count: the sixth number is cut off.
-    EXPECT_EQ(findFtpDataPort(reinterpret_cast<const unsigned char*>(reply.data()), reply.size() - 3).kind,
+    // Only the first `size` bytes count: the closing parenthesis is cut off.
+    EXPECT_EQ(findFtpDataText(reinterpret_cast<const unsigned char*>(reply.data()), reply.size() - 1, 0).kind,
               FTP_TEXT_NONE);
     std::string withNul = "PORT 1,2,3,4";
     withNul.push_back('\0');
     withNul += ",5,6\r\n";
     EXPECT_EQ(find(withNul).kind, FTP_TEXT_NONE);
-    // Tokens longer than their holder are cut, not overrun.
+    // Long numbers are refused, not cut into a port.
     std::string longNumber = "PORT 1,2,3,4," + std::string(5000, '9') + ",7\r\n";
-    FtpDataPort found = find(longNumber);
-    EXPECT_EQ(found.kind, FTP_TEXT_PORT);
-    EXPECT_FALSE(ftpPortInRange(found.port));
-}
-
-TEST(FtpPortInRange, ZeroTo65535)
-{
-    EXPECT_TRUE(ftpPortInRange(0));
-    EXPECT_TRUE(ftpPortInRange(65535));
-    EXPECT_FALSE(ftpPortInRange(65536));
-    EXPECT_FALSE(ftpPortInRange(-1));
+    EXPECT_EQ(find(longNumber).kind, FTP_TEXT_NONE);
+    std::string zeros = "PORT 1,2,3,4," + std::string(1000, '0') + "4,1\r\n";
+    EXPECT_EQ(find(zeros).kind, FTP_TEXT_NONE);
 }
 
 uint32_t address(int a, int b, int c, int d)
@@ -118,30 +146,104 @@ uint32_t address(int a, int b, int c, int d)
            static_cast<uint32_t>(d) << 24;
 }
 
-TEST(BuildFtpText, PassiveReplyOf45Bytes)
+TEST(FormatFtpHostPort, AddressFirstOctetFirstThenThePortBytes)
 {
-    char out[128];
-    size_t length = buildFtpText(FTP_TEXT_PASSIVE, address(10, 0, 0, 5), 50000, out, sizeof out);
-    EXPECT_EQ(std::string(out), "227 ENTERING PASSIVE MODE (10,0,0,5,195,80)\r\n");
-    EXPECT_EQ(length, 45u);
-}
-
-TEST(BuildFtpText, PortCommand)
-{
-    char out[128];
-    size_t length = buildFtpText(FTP_TEXT_PORT, address(192, 168, 1, 20), 2000, out, sizeof out);
-    EXPECT_EQ(std::string(out), "PORT 192,168,1,20,7,208\r\n");
-    EXPECT_EQ(length, std::strlen(out));
-}
-
-TEST(BuildFtpText, UnknownAddressAndTooSmallBuffer)
-{
-    char out[128];
-    buildFtpText(FTP_TEXT_PORT, 0, 1, out, sizeof out);
-    EXPECT_EQ(std::string(out), "PORT 0,0,0,0,0,1\r\n");
+    char out[32];
+    EXPECT_EQ(formatFtpHostPort(address(10, 0, 0, 5), 50000, out, sizeof out), 15u);
+    EXPECT_EQ(std::string(out), "10,0,0,5,195,80");
+    formatFtpHostPort(address(255, 255, 255, 255), 65535, out, sizeof out);
+    EXPECT_EQ(std::string(out), "255,255,255,255,255,255");
+    formatFtpHostPort(0, 1, out, sizeof out);
+    EXPECT_EQ(std::string(out), "0,0,0,0,0,1");
     char small[10];
-    EXPECT_EQ(buildFtpText(FTP_TEXT_PASSIVE, address(10, 0, 0, 5), 50000, small, sizeof small), 0u);
-    EXPECT_EQ(buildFtpText(FTP_TEXT_NONE, 0, 1, out, sizeof out), 0u);
+    EXPECT_EQ(formatFtpHostPort(address(10, 0, 0, 5), 50000, small, sizeof small), 0u);
 }
+
+// Answers openDataLink with a fixed port (-2: the port given) and records the calls.
+class RecordingOpener final : public FtpDataLinkOpener {
+public:
+    explicit RecordingOpener(int answer) : result(answer) {}
+    int openDataLink(FtpTextKind kind, int port) override
+    {
+        opened.push_back(std::to_string(kind) + ":" + std::to_string(port));
+        return result == -2 ? port : result;
+    }
+    void textRewritten(const FtpRewrittenText& text) override
+    {
+        rewritten.push_back(std::to_string(text.kind) + ":" + std::to_string(text.announced) + "/" +
+                            std::to_string(text.written));
+    }
+    int result;
+    std::vector<std::string> opened;
+    std::vector<std::string> rewritten;
+};
+
+struct RewriteCase {
+    const char* name;
+    std::string payload;
+    int answer;             // what openDataLink answers
+    size_t room;            // capacity beyond the payload's size
+    std::string expected;
+    std::vector<std::string> opened;      // "kind:port"
+    std::vector<std::string> rewritten;   // "kind:announced/written"
+};
+
+void PrintTo(const RewriteCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class RewriteFtpTexts : public testing::TestWithParam<RewriteCase> {};
+
+TEST_P(RewriteFtpTexts, ReplacesTheNumbersAndKeepsEveryOtherByte)
+{
+    const RewriteCase& c = GetParam();
+    std::vector<unsigned char> buffer(c.payload.begin(), c.payload.end());
+    buffer.resize(c.payload.size() + c.room, '#');
+    RecordingOpener opener(c.answer);
+    size_t size = rewriteFtpTexts(buffer.data(), c.payload.size(), c.payload.size() + c.room,
+                                  address(10, 0, 0, 5), opener);
+    ASSERT_LE(size, buffer.size());
+    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + static_cast<long>(size)), c.expected);
+    // Nothing is written beyond the capacity.
+    EXPECT_EQ(buffer.size(), c.payload.size() + c.room);
+    EXPECT_EQ(opener.opened, c.opened);
+    EXPECT_EQ(opener.rewritten, c.rewritten);
+}
+
+const std::string kPort = "PORT 192,168,1,20,7,208\r\n";
+const std::string kPassive = "227 Entering Passive Mode (192,168,0,10,4,1).\r\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Payloads, RewriteFtpTexts,
+    testing::Values(
+        RewriteCase{"Port", kPort, 50000, 64, "PORT 10,0,0,5,195,80\r\n", {"2:2000"}, {"2:2000/50000"}},
+        RewriteCase{"PortThenCommands", kPort + "NOOP\r\nLIST\r\n", 50000, 64, "PORT 10,0,0,5,195,80\r\nNOOP\r\nLIST\r\n",
+                    {"2:2000"}, {"2:2000/50000"}},
+        // The prefix, the closing parenthesis and the full stop stay as they came.
+        RewriteCase{"PassiveThenALine", kPassive + "150 ok\r\n", 50000, 64,
+                    "227 Entering Passive Mode (10,0,0,5,195,80).\r\n150 ok\r\n", {"1:1025"}, {"1:1025/50000"}},
+        RewriteCase{"PassiveOnTheSecondLine", "200 ok\r\n" + kPassive, 50000, 64,
+                    "200 ok\r\n227 Entering Passive Mode (10,0,0,5,195,80).\r\n", {"1:1025"}, {"1:1025/50000"}},
+        // A text that grows and one that shrinks, each with the bytes behind it.
+        RewriteCase{"Grows", "PORT 1,2,3,4,0,21\r\nNOOP\r\n", 50000, 64, "PORT 10,0,0,5,195,80\r\nNOOP\r\n", {"2:21"},
+                    {"2:21/50000"}},
+        RewriteCase{"Shrinks", "PORT 192,168,100,200,195,80\r\nNOOP\r\n", 21, 0, "PORT 10,0,0,5,0,21\r\nNOOP\r\n",
+                    {"2:50000"}, {"2:50000/21"}},
+        // Every text of the payload, each once.
+        RewriteCase{"TwoTexts", kPassive + "PORT 1,2,3,4,0,21\r\n", 50000, 64,
+                    "227 Entering Passive Mode (10,0,0,5,195,80).\r\nPORT 10,0,0,5,195,80\r\n", {"1:1025", "2:21"},
+                    {"1:1025/50000", "2:21/50000"}},
+        // Left alone: the opener keeps the port or fails, or the text would not fit.
+        RewriteCase{"SamePort", kPort, -2, 64, kPort, {"2:2000"}, {}},
+        RewriteCase{"OpenFails", kPort, -1, 64, kPort, {"2:2000"}, {}},
+        RewriteCase{"NoRoom", "PORT 1,2,3,4,0,21\r\nNOOP\r\n", 50000, 2, "PORT 1,2,3,4,0,21\r\nNOOP\r\n", {"2:21"}, {}},
+        RewriteCase{"ExactRoom", "PORT 1,2,3,4,0,21\r\n", 50000, 3, "PORT 10,0,0,5,195,80\r\n", {"2:21"},
+                    {"2:21/50000"}},
+        // No sound text: nothing opened.
+        RewriteCase{"NumbersOutOfRange", "PORT 1,2,3,4,4,-1\r\nPORT 1,2,3,4,3,300\r\n", 50000, 64,
+                    "PORT 1,2,3,4,4,-1\r\nPORT 1,2,3,4,3,300\r\n", {}, {}},
+        RewriteCase{"Empty", "", 50000, 64, "", {}, {}}),
+    [](const testing::TestParamInfo<RewriteCase>& param) { return std::string(param.param.name); });
 
 } // namespace

@@ -478,10 +478,10 @@ TEST_F(StreamTest, DataLinkControlPackets)
 
 struct RewriteCase {
     const char* name;
-    const char* text;
+    std::string text;
     int createResult;        // what createDataLink answers (-2: the port given)
-    const char* createCall;  // expected call, or null for none
-    bool rewritten;
+    Strings createCalls;     // expected calls
+    std::string expected;    // payload delivered; "@" stands for the own address ("a,b,c,d")
     const char* logPart;     // expected log line part, or null for none
 };
 
@@ -490,31 +490,62 @@ void PrintTo(const RewriteCase& c, std::ostream* out)
     *out << c.name;
 }
 
+std::string ownAddressText()
+{
+    uint32_t a = getLocalAddress();
+    return std::to_string(a & 0xff) + "," + std::to_string((a >> 8) & 0xff) + "," +
+           std::to_string((a >> 16) & 0xff) + "," + std::to_string(a >> 24);
+}
+
+std::string withOwnAddress(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '@')
+            out += ownAddressText();
+        else
+            out.push_back(c);
+    }
+    return out;
+}
+
+// A payload of 10,240 bytes: a line of filler, then the FTP text.
+std::string fullFiller(const std::string& text)
+{
+    return std::string(10240 - text.size() - 2, 'x') + "\r\n";
+}
+
+std::string fullPayload(const std::string& text)
+{
+    return fullFiller(text) + text;
+}
+
 class FtpRewriting : public StreamTest, public testing::WithParamInterface<RewriteCase> {};
 
-TEST_P(FtpRewriting, ReplacesTheAnnouncedAddressWithADataLink)
+TEST_P(FtpRewriting, ReplacesTheAnnouncedAddressWhereItStands)
 {
     const RewriteCase& c = GetParam();
     open(0);
     QK_SOCKETTCP* main = manager->addMainSocket(21, SOCKET_STATE_CONNECTED);
     manager->createDataLinkResult = c.createResult;
     read(makePacket(KIND_DATA, 0, 21, 0, c.text));
+    // Every byte arrives, in packets of at most 10,240 payload bytes.
+    std::string delivered;
     A2aPacketHeader header;
     std::string payload;
-    ASSERT_TRUE(dequeue(main->fromPeer.get(), &header, &payload));
-    if (c.createCall != nullptr)
-        EXPECT_EQ(manager->calls, Strings{c.createCall});
-    else
-        EXPECT_TRUE(manager->calls.empty());
-    if (c.rewritten) {
-        FtpDataPort found = findFtpDataPort(reinterpret_cast<const unsigned char*>(c.text), std::strlen(c.text));
-        char expected[128];
-        size_t length = buildFtpText(found.kind, getLocalAddress(), c.createResult, expected, sizeof expected);
-        EXPECT_EQ(payload, std::string(expected, length));
-        EXPECT_EQ(header.payloadSize, length);
-    } else {
-        EXPECT_EQ(payload, c.text);
+    int packets = 0;
+    while (dequeue(main->fromPeer.get(), &header, &payload)) {
+        ++packets;
+        EXPECT_EQ(header.kind, KIND_DATA);
+        EXPECT_EQ(header.port, 21);
+        EXPECT_LE(header.payloadSize, 10240);
+        delivered += payload;
     }
+    const std::string expected = withOwnAddress(c.expected);
+    EXPECT_EQ(packets, expected.size() <= 10240 ? 1 : 2);
+    EXPECT_EQ(delivered.size(), expected.size());
+    EXPECT_TRUE(delivered == expected) << delivered.substr(0, 200);
+    EXPECT_EQ(manager->calls, c.createCalls);
     if (c.logPart != nullptr) {
         ASSERT_EQ(hub.logLines.size(), 1u);
         EXPECT_NE(hub.logLines[0].find(c.logPart), std::string::npos) << hub.logLines[0];
@@ -523,21 +554,56 @@ TEST_P(FtpRewriting, ReplacesTheAnnouncedAddressWithADataLink)
     }
 }
 
+const std::string kPortLine = "PORT 10,0,0,2,7,208\r\n";
+const std::string kPassiveLine = "227 Entering Passive Mode (192,168,0,10,4,1).\r\n";
+const std::string kThousandZeros(1000, '0');
+
 INSTANTIATE_TEST_SUITE_P(
     Texts, FtpRewriting,
     testing::Values(
-        RewriteCase{"Passive", "227 Entering Passive Mode (192,168,0,10,4,1).\r\n", 50000, "createDataLink 1025", true,
+        RewriteCase{"Passive", kPassiveLine, 50000, {"createDataLink 1025"},
+                    "227 Entering Passive Mode (@,195,80).\r\n",
                     "EV:aliceとのFTP接続:127.0.0.1とのd-port=50000/1025 作成"},
-        RewriteCase{"Port", "PORT 10,0,0,2,7,208\r\n", 40001, "createDataLink 2000", true,
+        RewriteCase{"Port", kPortLine, 40001, {"createDataLink 2000"}, "PORT @,156,65\r\n",
                     "EV:aliceとのFTP接続:127.0.0.1とのd-port=40001/2000 作成"},
-        RewriteCase{"CreateFails", "227 Entering Passive Mode (192,168,0,10,4,1).\r\n", -1, "createDataLink 1025",
-                    false, "EV:aliceとのFTP接続:127.0.0.1とのd-port=1025 作成失敗."},
-        RewriteCase{"SamePort", "PORT 10,0,0,2,7,208\r\n", -2, "createDataLink 2000", false, nullptr},
-        RewriteCase{"PortAbove65535", "227 Entering Passive Mode (1,2,3,4,256,0)\r\n", 50000, nullptr, false, nullptr},
-        RewriteCase{"SplitFirstHalf", "227 Entering Passive", 50000, nullptr, false, nullptr},
-        RewriteCase{"SplitSecondHalf", " Mode (192,168,0,10,4,1).\r\n", 50000, nullptr, false, nullptr},
-        RewriteCase{"FewerThanSixNumbers", "PORT 10,0,0,2\r\n", 50000, nullptr, false, nullptr},
-        RewriteCase{"OtherText", "150 Opening data connection.\r\n", 50000, nullptr, false, nullptr}),
+        // The lines behind the text are kept.
+        RewriteCase{"PortThenMoreCommands", kPortLine + "NOOP\r\nLIST\r\n", 40001, {"createDataLink 2000"},
+                    "PORT @,156,65\r\nNOOP\r\nLIST\r\n", "d-port=40001/2000 作成"},
+        RewriteCase{"PassiveThenALine", kPassiveLine + "150 Here comes the listing.\r\n", 50000,
+                    {"createDataLink 1025"}, "227 Entering Passive Mode (@,195,80).\r\n150 Here comes the listing.\r\n",
+                    "d-port=50000/1025 作成"},
+        // A text on a later line is found; the lines before it are kept.
+        RewriteCase{"PassiveOnTheSecondLine", "200 ok\r\n" + kPassiveLine, 50000, {"createDataLink 1025"},
+                    "200 ok\r\n227 Entering Passive Mode (@,195,80).\r\n", "d-port=50000/1025 作成"},
+        RewriteCase{"PortAfterABareLineFeed", "NOOP\nport 10,0,0,2,7,208\n", 40001, {"createDataLink 2000"},
+                    "NOOP\nport @,156,65\n", "d-port=40001/2000 作成"},
+        // Not at the start of a line: no text.
+        RewriteCase{"PortInsideALine", "200 PORT 10,0,0,2,7,208 ok\r\n", 40001, {},
+                    "200 PORT 10,0,0,2,7,208 ok\r\n", nullptr},
+        RewriteCase{"CreateFails", kPassiveLine, -1, {"createDataLink 1025"}, kPassiveLine,
+                    "EV:aliceとのFTP接続:127.0.0.1とのd-port=1025 作成失敗."},
+        RewriteCase{"SamePort", kPortLine, -2, {"createDataLink 2000"}, kPortLine, nullptr},
+        // Numbers outside 0 to 255 leave the text alone, whatever port their pieces would give.
+        RewriteCase{"PortAbove65535", "227 Entering Passive Mode (1,2,3,4,256,0)\r\n", 50000, {},
+                    "227 Entering Passive Mode (1,2,3,4,256,0)\r\n", nullptr},
+        RewriteCase{"LowByteAbove255", "PORT 1,2,3,4,3,300\r\n", 50000, {}, "PORT 1,2,3,4,3,300\r\n", nullptr},
+        RewriteCase{"LowByteMinusOne", "PORT 1,2,3,4,4,-1\r\n", 50000, {}, "PORT 1,2,3,4,4,-1\r\n", nullptr},
+        RewriteCase{"HighByteMinusOne", "PORT 1,2,3,4,-1,0\r\n", 50000, {}, "PORT 1,2,3,4,-1,0\r\n", nullptr},
+        RewriteCase{"AddressAbove255", "PORT 1,2,999,4,7,208\r\n", 50000, {}, "PORT 1,2,999,4,7,208\r\n", nullptr},
+        RewriteCase{"ThousandLeadingZeros", "PORT 1,2,3,4," + kThousandZeros + "4,1\r\n", 50000, {},
+                    "PORT 1,2,3,4," + kThousandZeros + "4,1\r\n", nullptr},
+        RewriteCase{"NotANumber", "PORT 1,2,3,4,x,9\r\n", 50000, {}, "PORT 1,2,3,4,x,9\r\n", nullptr},
+        // A text cut by the end of the packet: its last number may go on in the next one.
+        RewriteCase{"PortCutInTheLastNumber", "PORT 10,0,0,2,7,20", 50000, {}, "PORT 10,0,0,2,7,20", nullptr},
+        RewriteCase{"SplitFirstHalf", "227 Entering Passive", 50000, {}, "227 Entering Passive", nullptr},
+        RewriteCase{"SplitSecondHalf", " Mode (192,168,0,10,4,1).\r\n", 50000, {}, " Mode (192,168,0,10,4,1).\r\n",
+                    nullptr},
+        RewriteCase{"FewerThanSixNumbers", "PORT 10,0,0,2\r\n", 50000, {}, "PORT 10,0,0,2\r\n", nullptr},
+        RewriteCase{"OtherText", "150 Opening data connection.\r\n", 50000, {}, "150 Opening data connection.\r\n",
+                    nullptr},
+        // A full packet that grows: the rest goes on in a second packet.
+        RewriteCase{"FullPacketGrows", fullPayload("PORT 1,2,3,4,7,208\r\n"), 40001, {"createDataLink 2000"},
+                    fullFiller("PORT 1,2,3,4,7,208\r\n") + "PORT @,156,65\r\n", "d-port=40001/2000 作成"}),
     [](const testing::TestParamInfo<RewriteCase>& param) { return std::string(param.param.name); });
 
 TEST_F(StreamTest, OtherChannelsDoNotRewrite)
