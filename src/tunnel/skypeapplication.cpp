@@ -390,28 +390,28 @@ int QK_SKYPEAPPLICATION::socketStateQuery(bool mainLink, int socketState)
 
 int QK_SKYPEAPPLICATION::isMainLinkWaiting()
 {
-    return socketStateQuery(true, 1);
+    return socketStateQuery(true, SOCKET_STATE_ACCEPTING);
 }
 
 int QK_SKYPEAPPLICATION::isDataLinkWaiting()
 {
-    return socketStateQuery(false, 1);
+    return socketStateQuery(false, SOCKET_STATE_ACCEPTING);
 }
 
 int QK_SKYPEAPPLICATION::isMainLinkConnected()
 {
-    return socketStateQuery(true, 2);
+    return socketStateQuery(true, SOCKET_STATE_CONNECTED);
 }
 
 int QK_SKYPEAPPLICATION::isDataLinkConnected()
 {
-    return socketStateQuery(false, 2);
+    return socketStateQuery(false, SOCKET_STATE_CONNECTED);
 }
 
 int QK_SKYPEAPPLICATION::isPeerMainLinkConnected()
 {
     for (QK_SKYPESTREAM* stream : streams) {
-        if (stream != nullptr && stream->peerMainState == 2)
+        if (stream != nullptr && stream->peerMainState == SOCKET_STATE_CONNECTED)
             return 1;
     }
     return 0;
@@ -420,7 +420,7 @@ int QK_SKYPEAPPLICATION::isPeerMainLinkConnected()
 int QK_SKYPEAPPLICATION::isPeerDataLinkConnected()
 {
     for (QK_SKYPESTREAM* stream : streams) {
-        if (stream != nullptr && stream->peerDataLinkState == 2)
+        if (stream != nullptr && stream->peerDataLinkState == SOCKET_STATE_CONNECTED)
             return 1;
     }
     return 0;
