@@ -601,15 +601,16 @@ def cap_tcp_buffers(limit=65536):
     log("TCP buffers capped at %d bytes" % limit)
 
 
-def slow_read(sock, rate=SLOW_RATE, limit=120):
-    """Reads until the other end closes, about `rate` bytes a second.
-    Returns (bytes, seconds from the last byte to the close, closed)."""
+def slow_read(sock, rate=SLOW_RATE, limit=30, block=65536):
+    """Reads until the other end closes, about `rate` bytes a second in
+    reads of up to `block` bytes. Returns (bytes, seconds from the last byte
+    to the close, closed)."""
     sock.settimeout(limit)
     data = bytearray()
     last = time.monotonic()
     try:
         while True:
-            chunk = sock.recv(4096)
+            chunk = sock.recv(block)
             if not chunk:
                 return bytes(data), time.monotonic() - last, True
             data += chunk
@@ -670,9 +671,8 @@ def case_slow_reader(world):
     both directions; after each transfer the channel takes a new connection."""
     cap_tcp_buffers()
     world.up()
-    slow_transfer(world, download=True, seed=31)
-    slow_transfer(world, download=False, seed=32)
-    slow_transfer(world, download=True, seed=33)
+    for i in range(5):
+        slow_transfer(world, download=i % 2 == 0, seed=31 + i)
 
 
 def case_slow_ftp(world):
