@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <ostream>
 #include <random>
 #include <string>
 #include <thread>
@@ -192,6 +193,11 @@ struct SlowReaderCase {
     const char* name;
     bool disconnectNamesTheLocalPort;   // the peer's forward port equals our local port
 };
+
+void PrintTo(const SlowReaderCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
 
 class SlowLocalReader : public StreamRelayTest, public testing::WithParamInterface<SlowReaderCase> {};
 
