@@ -97,7 +97,7 @@ void CZorvaneForTcpCom::notifyConnectStatsuChange(int status)
 {
     for (size_t i = 0; i < listeners.size(); ++i)
         listeners[i]->notifyLinkStatus();
-    if (status != 0)
+    if (status != LINK_NOT_ATTACHED)
         return;
     if (a2aModel)
         a2aModel->cancelAllStreams();

@@ -29,14 +29,14 @@ bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
 } // namespace
 
-char* nextToken(char* text, char* out, size_t outSize, const char* delimiter)
+const char* nextToken(const char* text, char* out, size_t outSize, const char* delimiter)
 {
     size_t room = outSize > 0 ? outSize - 1 : 0;
     size_t n = 0;
     bool cut = false;
-    char* result = nullptr;
+    const char* result = nullptr;
     if (text) {
-        unsigned char* p = reinterpret_cast<unsigned char*>(text);
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
         while (isSpace(*p))
             ++p;
         for (;; ++p) {
@@ -46,7 +46,7 @@ char* nextToken(char* text, char* out, size_t outSize, const char* delimiter)
             bool stop = isSpace(c) || (delimiter ? c == static_cast<unsigned char>(delimiter[0])
                                                  : isPunct(c));
             if (stop) {
-                result = reinterpret_cast<char*>(p + 1);
+                result = reinterpret_cast<const char*>(p + 1);
                 break;
             }
             if (!cut && n < room) {

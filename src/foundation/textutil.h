@@ -10,7 +10,7 @@
 // delimiter, at any ASCII punctuation. Returns the position just after the
 // stop character, or null when the end of the text was reached (the token
 // copied last is still valid then).
-char* nextToken(char* text, char* out, size_t outSize, const char* delimiter);
+const char* nextToken(const char* text, char* out, size_t outSize, const char* delimiter);
 
 // Decodes pairs of hexadecimal digits (either case; any other character counts
 // as 0) into out and returns the number of bytes written. Text of odd length,

@@ -22,7 +22,10 @@ struct A2aPacketHeader {
     uint16_t dataLinkState;
     uint16_t dataLinkFree;
     uint32_t sequence;
-    uint8_t reserved2[8];
+    // The tunnelled connection the packet belongs to; 0 names none (a peer
+    // that leaves these bytes zero gets the behaviour of old).
+    uint32_t connectionId;
+    uint8_t reserved2[4];
 };
 
 // The struct is the wire image: no gaps, and the host is little-endian.
@@ -40,7 +43,8 @@ static_assert(offsetof(A2aPacketHeader, mainLinkFree) == 22);
 static_assert(offsetof(A2aPacketHeader, dataLinkState) == 24);
 static_assert(offsetof(A2aPacketHeader, dataLinkFree) == 26);
 static_assert(offsetof(A2aPacketHeader, sequence) == 28);
-static_assert(offsetof(A2aPacketHeader, reserved2) == 32);
+static_assert(offsetof(A2aPacketHeader, connectionId) == 32);
+static_assert(offsetof(A2aPacketHeader, reserved2) == 36);
 static_assert(std::endian::native == std::endian::little,
               "A2aPacketHeader is read and written in host order, which must be little-endian");
 

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <random>
 #include <system_error>
 
 int32_t socketLayerReady = 0;
@@ -30,6 +31,17 @@ constexpr uint32_t kSlotPayload = QUE_ENTRY_SIZE - A2A_HEADER_SIZE;
 void sleepFor(std::chrono::milliseconds d) { std::this_thread::sleep_for(d); }
 
 void clearAddress(sockaddr_in* a) { std::memset(a, 0, sizeof *a); }
+
+// Connection ids of this process: a random start, so that the two ends of a
+// stream are unlikely to draw the same ones; never 0.
+uint32_t newConnectionId()
+{
+    static std::atomic<uint32_t> next{std::random_device{}()};
+    uint32_t id = next.fetch_add(1);
+    while (id == 0)
+        id = next.fetch_add(1);
+    return id;
+}
 
 } // namespace
 
@@ -60,7 +72,7 @@ uint32_t getLocalAddress()
 QK_SOCKETTCP::QK_SOCKETTCP()
     : recvLen(0), sendLen(0), listenSock(INVALID_SOCKET), sock(INVALID_SOCKET), isMainLink(1),
       role(SOCKET_ROLE_NONE), port(0), boundPort(0), stopFlag(0), replyState(REPLY_WAITING),
-      running(0), state(SOCKET_STATE_IDLE), targetError(0)
+      running(0), state(SOCKET_STATE_IDLE), connectionId(0), disconnectPending(0), targetError(0)
 {
     std::memcpy(tag, "QK_SOCKETTCP", sizeof tag);
     std::memset(recvBuf, 0, sizeof recvBuf);
@@ -98,8 +110,18 @@ void QK_SOCKETTCP::initSocket()
     listenSock = INVALID_SOCKET;
     sock = INVALID_SOCKET;
     isMainLink = 1;
+    connectionId = 0;
+    disconnectPending = 0;
     fromPeer = std::make_unique<QK_QUE>();
     toPeer = std::make_unique<QK_QUE>();
+}
+
+void QK_SOCKETTCP::forgetConnection()
+{
+    fromPeer->reset();
+    toPeer->reset();
+    connectionId = 0;
+    disconnectPending = 0;
 }
 
 bool QK_SOCKETTCP::holdsSomething() const
@@ -182,8 +204,7 @@ int QK_SOCKETTCP::createServerAnyPort(int portNumber)
     }
     role = SOCKET_ROLE_SERVER;
     state = SOCKET_STATE_IDLE;
-    fromPeer->reset();
-    toPeer->reset();
+    forgetConnection();
     return 1;
 }
 
@@ -200,13 +221,14 @@ int QK_SOCKETTCP::acceptClient()
     }
     clientAddr = peer;
     sock = s;
+    connectionId = newConnectionId();
     trace("accepted connection from %s, port=%d\n", inet_ntoa(peer.sin_addr),
           ntohs(peer.sin_port));
     state = SOCKET_STATE_CONNECTED;
     return 1;
 }
 
-void QK_SOCKETTCP::prepareClient(int portNumber, const char* host)
+void QK_SOCKETTCP::prepareClient(int portNumber, const char* host, uint32_t connection)
 {
     if (holdsSomething())
         stopThread();
@@ -235,8 +257,8 @@ void QK_SOCKETTCP::prepareClient(int portNumber, const char* host)
     trace("クライアントソケットを作成しました. port:%d\n", portNumber);
     role = SOCKET_ROLE_CLIENT;
     state = SOCKET_STATE_IDLE;
-    fromPeer->reset();
-    toPeer->reset();
+    forgetConnection();
+    connectionId = connection;
 }
 
 int QK_SOCKETTCP::connectClient()
@@ -400,11 +422,18 @@ void QK_SOCKETTCP::setNonBlocking()
     ioctlsocket(sock.load(), FIONBIO, &on);
 }
 
-void QK_SOCKETTCP::queueControl(uint16_t code)
+A2aPacketHeader QK_SOCKETTCP::ownHeader(uint16_t kind) const
 {
     A2aPacketHeader h = makeA2aHeader();
     h.port = static_cast<uint16_t>(port);
-    h.kind = isMainLink ? KIND_CONTROL : KIND_DLINK_CONTROL;
+    h.kind = kind;
+    h.connectionId = connectionId;
+    return h;
+}
+
+void QK_SOCKETTCP::queueControl(uint16_t code)
+{
+    A2aPacketHeader h = ownHeader(isMainLink ? KIND_CONTROL : KIND_DLINK_CONTROL);
     h.code = code;
     writeA2aHeader(packetBuf, h);
     toPeer->enqEntry(A2A_HEADER_SIZE, packetBuf);
@@ -417,9 +446,8 @@ void QK_SOCKETTCP::queueDisconnectRequest() { queueControl(DISCONNECT_REQUEST); 
 void QK_SOCKETTCP::queueConnectReply(int replyPort, int reply, int error)
 {
     unsigned char buffer[A2A_HEADER_SIZE];
-    A2aPacketHeader h = makeA2aHeader();
+    A2aPacketHeader h = ownHeader(KIND_CONTROL);
     h.port = static_cast<uint16_t>(replyPort);
-    h.kind = KIND_CONTROL;
     h.code = CONNECT_REPLY;
     h.repCode = static_cast<uint16_t>(reply);
     h.errorCode = static_cast<uint16_t>(error);
@@ -435,10 +463,8 @@ QK_SOCKETTCP::RelayEnd QK_SOCKETTCP::relayPass(bool reportFull)
         if (!recvTcpData())
             return RelayEnd::Receive;
         if (recvLen > 0) {
-            A2aPacketHeader h = makeA2aHeader();
+            A2aPacketHeader h = ownHeader(isMainLink ? KIND_DATA : KIND_DLINK_DATA);
             h.payloadSize = static_cast<uint16_t>(recvLen);
-            h.port = static_cast<uint16_t>(port);
-            h.kind = isMainLink ? KIND_DATA : KIND_DLINK_DATA;
             writeA2aHeader(packetBuf, h);
             std::memcpy(packetBuf + A2A_HEADER_SIZE, recvBuf, static_cast<size_t>(recvLen));
             toPeer->enqEntry(A2A_HEADER_SIZE + static_cast<uint32_t>(recvLen), packetBuf);
@@ -466,6 +492,9 @@ QK_SOCKETTCP::RelayEnd QK_SOCKETTCP::relayPass(bool reportFull)
                    h.code == DISCONNECT_REQUEST) {
             return RelayEnd::Peer;
         }
+    } else if (disconnectPending.exchange(0) == 1) {
+        // Everything queued before the peer's disconnect is written.
+        return RelayEnd::Peer;
     }
 
     // 3. Pause.
@@ -531,6 +560,7 @@ void QK_SOCKETTCP::executeServer()
         replyState = REPLY_WAITING;
         queueConnectRequest();
         fromPeer->reset();
+        disconnectPending = 0;
 
         int reply = REPLY_WAITING;
         bool stopped = false;

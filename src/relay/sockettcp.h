@@ -11,6 +11,7 @@
 // runs: stopThread, teardown and the destructor wait for the thread's end,
 // past the 2,000 ms if need be.
 #include "foundation/que.h"
+#include "relay/a2apacket.h"
 #include "platform/winsock.h"
 
 #include <atomic>
@@ -73,12 +74,13 @@ public:
     // Listener on a system-chosen port on every interface; port is what the
     // packets carry, boundPort the port really bound. Empties both queues.
     int createServerAnyPort(int port);
-    // Relay thread: waits for one connection (state 1 meanwhile).
+    // Relay thread: waits for one connection (state 1 meanwhile) and gives
+    // it a new connection id.
     int acceptClient();
     // New socket towards host (dotted or a name) and port; on success of the
     // lookup, role client and both queues emptied. Ends an earlier thread or
-    // socket first.
-    void prepareClient(int port, const char* host);
+    // socket first. The connection takes the id the peer named (0: none).
+    void prepareClient(int port, const char* host, uint32_t connection = 0);
     // Blocking connect to targetAddr: 1 connected, 0 failed (the socket error
     // stays in WSAGetLastError of the calling thread).
     int connectClient();
@@ -127,6 +129,13 @@ public:
     std::atomic<int32_t> state;
     std::unique_ptr<QK_QUE> fromPeer;
     std::unique_ptr<QK_QUE> toPeer;
+    // The connection this socket carries now, stamped on every packet it
+    // queues: drawn at each accept, taken from the peer's request by a client
+    // socket (0 when the peer names none).
+    std::atomic<uint32_t> connectionId;
+    // The peer's DISCONNECT_REQUEST found fromPeer full: the relay ends the
+    // connection once it has written everything queued before it.
+    std::atomic<int32_t> disconnectPending;
 
 private:
     enum class RelayEnd { None, Receive, Send, Peer, Stop };
@@ -143,6 +152,10 @@ private:
     int openListener(uint32_t address, int portNumber);
     void queueConnectRequest();
     void queueControl(uint16_t code);
+    // A cleared header of this socket's link, port and connection.
+    A2aPacketHeader ownHeader(uint16_t kind) const;
+    // Empties both queues and forgets the connection.
+    void forgetConnection();
     void closeConnection();
     void closeListener();
     bool holdsSomething() const;

@@ -139,6 +139,21 @@ void QK_TCPMANAGER::deliverReply(QK_SOCKETTCP* socketObject, int reply)
     tcpLogWord("TCP接続応答(%s): ポート番号=%d", word, socketObject->boundPort);
 }
 
+int QK_TCPMANAGER::connectAndRelay(QK_SOCKETTCP* socketObject, const char* host, int logPort,
+                                   const char* madeFormat)
+{
+    const char* h = host ? host : "";
+    if (!socketObject->connectClient()) {
+        int error = WSAGetLastError();
+        tcpLogHost("TCP接続失敗: %s ポート番号=%d", h, logPort);
+        WSASetLastError(error); // the stream answers with this one
+        return 0;
+    }
+    socketObject->startThread();
+    tcpLogHost(madeFormat, h, logPort);
+    return 1;
+}
+
 void QK_TCPMANAGER::startServer()
 {
     if (role != SOCKET_ROLE_SERVER)
@@ -154,28 +169,19 @@ void QK_TCPMANAGER::startServer()
 
 void QK_TCPMANAGER::closeAll() { closeSocket(mainSocket); }
 
-int QK_TCPMANAGER::notifyTcpConnectRequest(int portNumber, const char* host)
+int QK_TCPMANAGER::notifyTcpConnectRequest(int portNumber, const char* host, uint32_t connection)
 {
     trace("TCPMANAMGER:notifyTcpConnectRequest:port%d\n", portNumber);
     QK_SOCKETTCP* s = getMainSocket();
-    s->prepareClient(portNumber, host);
+    s->prepareClient(portNumber, host, connection);
     const char* h = host ? host : "";
     bool local = std::strcmp(h, "localhost") == 0 || std::strcmp(h, "LOCALHOST") == 0 ||
                  std::strcmp(h, "127.0.0.1") == 0;
     // A host that did not resolve fails here and now: the forward thread
     // would have no target and the peer, told OK, would wait for ever.
     bool unresolved = s->targetAddr.sin_family != AF_INET;
-    if (local || unresolved) {
-        if (!s->connectClient()) {
-            int error = WSAGetLastError();
-            tcpLogHost("TCP接続失敗: %s ポート番号=%d", h, portNumber);
-            WSASetLastError(error); // the stream answers with this one
-            return 0;
-        }
-        s->startThread();
-        tcpLogHost("TCP接続: %s ポート番号=%d", h, portNumber);
-        return 1;
-    }
+    if (local || unresolved)
+        return connectAndRelay(s, h, portNumber, "TCP接続: %s ポート番号=%d");
     s->executeSocketOnConnect();
     tcpLogHost("TCP接続(外部): %s ポート番号=%d", h, portNumber);
     return 1;
@@ -196,7 +202,7 @@ void QK_TCPMANAGER::notifyTcpDisconnect(int portNumber)
 
 int QK_TCPMANAGER::createDataLink(int portNumber) { return portNumber; }
 
-int QK_TCPMANAGER::notifyDataLinkConnectRequest(int, const char*) { return 0; }
+int QK_TCPMANAGER::notifyDataLinkConnectRequest(int, const char*, uint32_t) { return 0; }
 
 void QK_TCPMANAGER::notifyDataLinkConnectReply(int, int) {}
 

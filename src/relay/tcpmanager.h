@@ -23,14 +23,15 @@ public:
     virtual void startServer();
     // Stops, logs and destroys the sockets.
     virtual void closeAll();
-    // The peer asks for a connection to host:port. 1: answer CONNECT_OK now;
-    // 0: answer CONNECT_NG with WSAGetLastError() read right after the call.
-    virtual int notifyTcpConnectRequest(int port, const char* host);
+    // The peer asks for a connection to host:port; `connection` is the id the
+    // peer gave it (0: none). 1: answer CONNECT_OK now; 0: answer CONNECT_NG
+    // with WSAGetLastError() read right after the call.
+    virtual int notifyTcpConnectRequest(int port, const char* host, uint32_t connection);
     virtual void notifyTcpConnectReply(int port, int reply);
     virtual void notifyTcpDisconnect(int port);
     // The port to announce in the FTP text, -1 on failure (here: port itself).
     virtual int createDataLink(int port);
-    virtual int notifyDataLinkConnectRequest(int port, const char* host);
+    virtual int notifyDataLinkConnectRequest(int port, const char* host, uint32_t connection);
     virtual void notifyDataLinkConnectReply(int port, int reply);
     virtual void notifyDataLinkDisconnect(int port);
     // Tears down and deletes whatever sockets are left; no log line.
@@ -49,6 +50,10 @@ protected:
     void closeSocket(QK_SOCKETTCP*& socketObject);
     // Hands a peer's answer to a waiting socket and logs it.
     void deliverReply(QK_SOCKETTCP* socketObject, int reply);
+    // Connects the prepared socket on this thread and starts its relay thread,
+    // logging `madeFormat` or the failure line with host and logPort. 1
+    // connected; 0 failed, with the connect's error in WSAGetLastError().
+    int connectAndRelay(QK_SOCKETTCP* socketObject, const char* host, int logPort, const char* madeFormat);
 };
 
 // Event-log lines of kind "EV": text formatted into a 100-byte buffer. A host

@@ -21,24 +21,16 @@ void QK_TCPMANAGERFORFTP::closeAll()
     closeSocket(dataLinkSocket);
 }
 
-int QK_TCPMANAGERFORFTP::notifyTcpConnectRequest(int portNumber, const char* host)
+int QK_TCPMANAGERFORFTP::notifyTcpConnectRequest(int portNumber, const char* host, uint32_t connection)
 {
     trace("TCPMANAMGER:notifyTcpConnectRequest:port%d\n", portNumber);
     trace("port%d client sequence start\n", port);
     if (!mainSocket)
         trace("port%d_client create start\n", port);
     QK_SOCKETTCP* s = getMainSocket();
-    s->prepareClient(portNumber, host);
-    const char* h = host ? host : "";
-    if (!s->connectClient()) {
-        int error = WSAGetLastError();
-        tcpLogHost("TCP接続失敗: %s ポート番号=%d", h, port);
-        WSASetLastError(error);
-        return 0;
-    }
-    s->startThread();
-    tcpLogHost("TCP接続: %s ポート番号=%d", h, port);
-    return 1;
+    s->prepareClient(portNumber, host, connection);
+    // The FTP main link reports port 21 whatever it connects to.
+    return connectAndRelay(s, host, port, "TCP接続: %s ポート番号=%d");
 }
 
 void QK_TCPMANAGERFORFTP::notifyTcpDisconnect(int portNumber)
@@ -59,21 +51,13 @@ int QK_TCPMANAGERFORFTP::createDataLink(int portNumber)
     return s->boundPort;
 }
 
-int QK_TCPMANAGERFORFTP::notifyDataLinkConnectRequest(int portNumber, const char* host)
+int QK_TCPMANAGERFORFTP::notifyDataLinkConnectRequest(int portNumber, const char* host,
+                                                      uint32_t connection)
 {
     trace("TCPMANAMGER:notifyTcpConnectRequest:port%d\n", portNumber);
     QK_SOCKETTCP* s = getDataLinkSocket();
-    s->prepareClient(portNumber, host);
-    const char* h = host ? host : "";
-    if (!s->connectClient()) {
-        int error = WSAGetLastError();
-        tcpLogHost("TCP接続失敗: %s ポート番号=%d", h, portNumber);
-        WSASetLastError(error);
-        return 0;
-    }
-    s->startThread();
-    tcpLogHost("TCP接続(datalink): %s ポート番号=%d", h, portNumber);
-    return 1;
+    s->prepareClient(portNumber, host, connection);
+    return connectAndRelay(s, host, portNumber, "TCP接続(datalink): %s ポート番号=%d");
 }
 
 void QK_TCPMANAGERFORFTP::notifyDataLinkConnectReply(int portNumber, int reply)

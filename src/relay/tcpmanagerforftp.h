@@ -10,10 +10,10 @@ public:
     QK_TCPMANAGERFORFTP();
 
     void closeAll() override;
-    int notifyTcpConnectRequest(int port, const char* host) override;
+    int notifyTcpConnectRequest(int port, const char* host, uint32_t connection) override;
     void notifyTcpDisconnect(int port) override;
     int createDataLink(int port) override;
-    int notifyDataLinkConnectRequest(int port, const char* host) override;
+    int notifyDataLinkConnectRequest(int port, const char* host, uint32_t connection) override;
     void notifyDataLinkConnectReply(int port, int reply) override;
     void notifyDataLinkDisconnect(int port) override;
 

@@ -150,7 +150,7 @@ int QK_SKYPECOM::sendCommand(const char* command)
     trace("★SKYCOMSTATUS CHANGE SKYPECONTROLAPI_NO_ATTACH\n");
     skypeWindow = nullptr;
     linkStatus = LINK_NOT_ATTACHED;
-    QK_EVENTLOG::getInstance()->writeLog(2, "SkypeDriverへの通知に失敗しました。Skypeは未接続");
+    QK_EVENTLOG::getInstance()->writeLog(LOG_EV, "SkypeDriverへの通知に失敗しました。Skypeは未接続");
     reportStatus();
     return 0;
 }

@@ -41,12 +41,6 @@ bool startsWith(const char* text, const char* prefix)
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
 }
 
-// The Skype texts are only read; the token routine takes a writable pointer.
-char* readOnly(const char* text)
-{
-    return const_cast<char*>(text);
-}
-
 } // namespace
 
 QK_SKYPEMODEL* QK_SKYPEMODEL::instance = nullptr;
@@ -125,7 +119,7 @@ void QK_SKYPEMODEL::notifyConnectStatsuChange(int status)
 void QK_SKYPEMODEL::notifyCurrentUser(const char* text)
 {
     char token[kTokenSize];
-    nextToken(readOnly(text), token, sizeof token, nullptr);
+    nextToken(text, token, sizeof token, nullptr);
     storeName(currentUser, token);
     trace("QK_SKYPEMODEL::notifyCurrentUser(%s)\n", text);
 }
@@ -133,7 +127,7 @@ void QK_SKYPEMODEL::notifyCurrentUser(const char* text)
 void QK_SKYPEMODEL::notifyCurrentUserOnlineStatus(const char* text)
 {
     char token[kTokenSize];
-    nextToken(readOnly(text), token, sizeof token, nullptr);
+    nextToken(text, token, sizeof token, nullptr);
     bool offline = startsWith(token, "OFFLINE") || startsWith(token, "UNKNOWN") ||
                    startsWith(token, "LOGEDOUT");
     onlineStatus = offline ? CONTACT_OFFLINE : CONTACT_ONLINE;
@@ -144,7 +138,7 @@ void QK_SKYPEMODEL::notifyUsers(const char* text)
 {
     userList.clear();
     char token[kTokenSize];
-    char* rest = readOnly(text);
+    const char* rest = text;
     do {
         rest = nextToken(rest, token, sizeof token, ",");
         appendUser(token);
@@ -171,7 +165,7 @@ void QK_SKYPEMODEL::notifyUser(const char* text)
     char name[kTokenSize];
     char property[kTokenSize];
     char value[kTokenSize];
-    char* rest = nextToken(readOnly(text), name, sizeof name, " ");
+    const char* rest = nextToken(text, name, sizeof name, " ");
     if (rest == nullptr)
         return;
     rest = nextToken(rest, property, sizeof property, nullptr);
@@ -205,7 +199,7 @@ void QK_SKYPEMODEL::setConnectable(int channel, char* list)
     for (UserEntry& entry : userList)
         entry.connectable[channel] = 0;
     char token[kTokenSize];
-    char* rest = list;
+    const char* rest = list;
     while (rest != nullptr) {
         rest = nextToken(rest, token, sizeof token, " ");
         for (UserEntry& entry : userList) {

@@ -93,9 +93,8 @@ void QK_A2AMODEL::notifyA2Adata(const char* text)
     char first[kTokenSize] = {};
     char second[kTokenSize] = {};
     char third[kTokenSize] = {};
-    char* whole = const_cast<char*>(text);
-    char* rest = nextToken(whole, first, sizeof first, nullptr);
-    char* afterSecond = rest != nullptr ? nextToken(rest, second, sizeof second, nullptr) : nullptr;
+    const char* rest = nextToken(text, first, sizeof first, nullptr);
+    const char* afterSecond = rest != nullptr ? nextToken(rest, second, sizeof second, nullptr) : nullptr;
 
     if (std::strcmp(first, "CREATE") == 0) {
         for (QK_SKYPEAPPLICATION& application : applications) {
@@ -114,7 +113,7 @@ void QK_A2AMODEL::notifyA2Adata(const char* text)
     if (std::strcmp(first, "DELETE") == 0)
         return;
     if (std::strcmp(first, "ALTER") == 0 && std::strcmp(second, "APPLICATION") == 0) {
-        char* afterThird = afterSecond != nullptr ? nextToken(afterSecond, third, sizeof third, nullptr) : nullptr;
+        const char* afterThird = afterSecond != nullptr ? nextToken(afterSecond, third, sizeof third, nullptr) : nullptr;
         for (QK_SKYPEAPPLICATION& application : applications) {
             if (std::strncmp(application.name, third, APPLICATION_NAME_SIZE) == 0) {
                 application.replyAlterApplication(afterThird != nullptr ? afterThird : "");

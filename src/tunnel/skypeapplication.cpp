@@ -40,7 +40,7 @@ int32_t decimal(const char* token)
 // Reads an entry's user, the token up to ":", into entry. Returns where the
 // entry goes on, or null (with the trace `noUser` of the whole text) when the
 // token runs to the end of the text.
-char* readEntryUser(char* p, StreamEntry& entry, const char* noUser, const char* text)
+const char* readEntryUser(const char* p, StreamEntry& entry, const char* noUser, const char* text)
 {
     char token[APPLICATION_TOKEN_SIZE];
     p = nextToken(p, token, sizeof token, ":");
@@ -59,7 +59,7 @@ constexpr char kTraceNoUser[] = "QK_SKYPEAPPLICATION::application(%s)書式エ�
 bool isEmptyList(const char* list)
 {
     char token[APPLICATION_TOKEN_SIZE];
-    return nextToken(const_cast<char*>(list), token, sizeof token, nullptr) == nullptr;
+    return nextToken(list, token, sizeof token, nullptr) == nullptr;
 }
 
 } // namespace
@@ -193,7 +193,7 @@ void QK_SKYPEAPPLICATION::handleStreams(const char* text, const char* list)
     // The whole list is parsed first; a malformed one is dropped whole.
     std::vector<StreamEntry> entries;
     char token[APPLICATION_TOKEN_SIZE];
-    char* p = const_cast<char*>(list);
+    const char* p = list;
     for (;;) {
         StreamEntry entry{};
         p = readEntryUser(p, entry, kTraceNoUser, text);
@@ -294,7 +294,7 @@ void QK_SKYPEAPPLICATION::handleSending(const char* text, const char* list)
         return;
     }
     char token[APPLICATION_TOKEN_SIZE];
-    char* p = const_cast<char*>(list);
+    const char* p = list;
     while (p != nullptr) {
         StreamEntry entry{};
         p = readEntryUser(p, entry, kTraceNoUser, text);
@@ -327,7 +327,7 @@ void QK_SKYPEAPPLICATION::handleReceived(const char* text, const char* list)
     // RECEIVED while texts wait.
     char token[APPLICATION_TOKEN_SIZE];
     StreamEntry first{};
-    char* p = const_cast<char*>(list);
+    const char* p = list;
     for (bool isFirst = true; p != nullptr; isFirst = false) {
         StreamEntry entry{};
         p = readEntryUser(p, entry, "書式エラー:APPLICATION RECEIVED %s\n", text);
@@ -420,28 +420,28 @@ int QK_SKYPEAPPLICATION::socketStateQuery(bool mainLink, int socketState)
 
 int QK_SKYPEAPPLICATION::isMainLinkWaiting()
 {
-    return socketStateQuery(true, 1);
+    return socketStateQuery(true, SOCKET_STATE_ACCEPTING);
 }
 
 int QK_SKYPEAPPLICATION::isDataLinkWaiting()
 {
-    return socketStateQuery(false, 1);
+    return socketStateQuery(false, SOCKET_STATE_ACCEPTING);
 }
 
 int QK_SKYPEAPPLICATION::isMainLinkConnected()
 {
-    return socketStateQuery(true, 2);
+    return socketStateQuery(true, SOCKET_STATE_CONNECTED);
 }
 
 int QK_SKYPEAPPLICATION::isDataLinkConnected()
 {
-    return socketStateQuery(false, 2);
+    return socketStateQuery(false, SOCKET_STATE_CONNECTED);
 }
 
 int QK_SKYPEAPPLICATION::isPeerMainLinkConnected()
 {
     for (QK_SKYPESTREAM* stream : streams) {
-        if (stream != nullptr && stream->peerMainState == 2)
+        if (stream != nullptr && stream->peerMainState == SOCKET_STATE_CONNECTED)
             return 1;
     }
     return 0;
@@ -450,7 +450,7 @@ int QK_SKYPEAPPLICATION::isPeerMainLinkConnected()
 int QK_SKYPEAPPLICATION::isPeerDataLinkConnected()
 {
     for (QK_SKYPESTREAM* stream : streams) {
-        if (stream != nullptr && stream->peerDataLinkState == 2)
+        if (stream != nullptr && stream->peerDataLinkState == SOCKET_STATE_CONNECTED)
             return 1;
     }
     return 0;

@@ -14,8 +14,10 @@
 #include "skypelink/skypecom.h"
 #include "tunnel/ftprewrite.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -28,9 +30,10 @@ constexpr int kQueueCapacity = QUE_SLOT_COUNT;
 alignas(8) unsigned char tickBuffer[STREAM_TICK_BUFFER_SIZE];
 
 // A header-only packet as the stream builds its own: cleared, 40, the marker.
-void buildHeader(unsigned char* packet, int kind, int code, int port, int reply, int error)
+void buildHeader(unsigned char* packet, int kind, int code, int port, int reply, int error, uint32_t connection)
 {
     A2aPacketHeader header = makeA2aHeader();
+    header.connectionId = connection;
     header.port = static_cast<uint16_t>(port);
     header.kind = static_cast<uint16_t>(kind);
     header.code = static_cast<uint16_t>(code);
@@ -55,7 +58,7 @@ void logLine(int kind, const char* format, const char* a, const char* b, int num
 bool drains(QK_SOCKETTCP* socket)
 {
     int socketState = socket->state;
-    return socketState == 2 || (socket->running == 1 && socketState != 1);
+    return socketState == SOCKET_STATE_CONNECTED || (socket->running == 1 && socketState != SOCKET_STATE_ACCEPTING);
 }
 
 } // namespace
@@ -75,7 +78,8 @@ QK_SKYPESTREAM::QK_SKYPESTREAM()
     : tag{}, seen(0), forwardHost{}, forwardPort(0), packetBuffer(nullptr), packetBufferSize(0), sendSeq(0),
       recvSeq(0), localPort(0), user{}, streamId(0), appName{}, sendReady(1), peerMainState(0), peerMainFree(0),
       peerDataLinkState(0), peerDataLinkFree(0), tcpManager(nullptr), idleTicks(0), bytesSent(0),
-      bytesReceived(0), guards(nullptr), smallCommand{}, smallHex{}, smallPacket{}
+      bytesReceived(0), announcedPorts{-1, -1, -1, -1}, announcedNext(0), announcedSession(0), guards(nullptr),
+      smallCommand{}, smallHex{}, smallPacket{}
 {
     packetBuffer = smallPacket;
     packetBufferSize = sizeof smallPacket;
@@ -183,26 +187,26 @@ int QK_SKYPESTREAM::sendWriteCommand(const char* hexText)
     return 1;
 }
 
-int QK_SKYPESTREAM::sendControl(int kind, int code, int port, int reply, int error)
+int QK_SKYPESTREAM::sendControl(int kind, int code, int port, int reply, int error, uint32_t connection)
 {
     alignas(8) unsigned char packet[kHeaderSize];
-    buildHeader(packet, kind, code, port, reply, error);
+    buildHeader(packet, kind, code, port, reply, error, connection);
     return sendPacket(packet, static_cast<int>(kHeaderSize));
 }
 
 int QK_SKYPESTREAM::sendKeepAlive()
 {
-    return sendControl(KIND_NULL, 0, 0, 0, 0);
+    return sendControl(KIND_NULL, 0, 0, 0, 0, 0);
 }
 
-int QK_SKYPESTREAM::replyConnect(int port, int reply, int error)
+int QK_SKYPESTREAM::replyConnect(int port, int reply, int error, uint32_t connection)
 {
-    return sendControl(KIND_CONTROL, CONNECT_REPLY, port, reply, error);
+    return sendControl(KIND_CONTROL, CONNECT_REPLY, port, reply, error, connection);
 }
 
-int QK_SKYPESTREAM::replyDataLinkConnect(int port, int reply, int error)
+int QK_SKYPESTREAM::replyDataLinkConnect(int port, int reply, int error, uint32_t connection)
 {
-    return sendControl(KIND_DLINK_CONTROL, CONNECT_REPLY, port, reply, error);
+    return sendControl(KIND_DLINK_CONTROL, CONNECT_REPLY, port, reply, error, connection);
 }
 
 void QK_SKYPESTREAM::intervalTimer()
@@ -213,6 +217,7 @@ void QK_SKYPESTREAM::intervalTimer()
     bool mainSent = false;
     QK_SOCKETTCP* mainSocket = tcpManager->mainSocket;
     if (mainSocket != nullptr && mainSocket->toPeer != nullptr && mainSocket->toPeer->deqEntry(tickBuffer) == 1) {
+        noteAnnouncedPort(tickBuffer);
         A2aPacketHeader header = readA2aHeader(tickBuffer);
         if (sendPacket(tickBuffer, header.headerSize + header.payloadSize) != 1)
             return;   // the link is lost and this stream with it
@@ -222,7 +227,7 @@ void QK_SKYPESTREAM::intervalTimer()
 
     QK_SOCKETTCP* dataSocket = tcpManager != nullptr ? tcpManager->dataLinkSocket : nullptr;
     if (dataSocket != nullptr) {
-        if (peerMainState == 2 && peerMainFree <= STREAM_DLINK_GATE_FREE) {
+        if (peerMainState == SOCKET_STATE_CONNECTED && peerMainFree <= STREAM_DLINK_GATE_FREE) {
             trace("SKIP SEND A2A data-link data\n");
         } else if (dataSocket->toPeer != nullptr && dataSocket->toPeer->deqEntry(tickBuffer) == 1) {
             A2aPacketHeader header = readA2aHeader(tickBuffer);
@@ -243,7 +248,23 @@ void QK_SKYPESTREAM::intervalTimer()
     }
 }
 
-int QK_SKYPESTREAM::deliverData(QK_SOCKETTCP* socket, bool mainLink, int port, uint32_t size)
+bool QK_SKYPESTREAM::namesOtherConnection(const QK_SOCKETTCP* socket, const A2aPacketHeader& header, const char* what)
+{
+    uint32_t current = socket->connectionId;
+    if (header.connectionId == 0 || current == 0 || header.connectionId == current)
+        return false;
+    trace("QK_SKYPESTREAM::repRead() %s of connection %u passed over (now %u) port=%d\n", what,
+          static_cast<unsigned>(header.connectionId), static_cast<unsigned>(current), header.port);
+    return true;
+}
+
+QK_SOCKETTCP* QK_SKYPESTREAM::linkSocket(Link link) const
+{
+    QK_SOCKETTCP* socket = link == Link::Main ? tcpManager->mainSocket : tcpManager->dataLinkSocket;
+    return socket != nullptr && socket->fromPeer != nullptr ? socket : nullptr;
+}
+
+int QK_SKYPESTREAM::deliverData(QK_SOCKETTCP* socket, Link link, int port, uint32_t size)
 {
     QK_QUE* queue = socket->fromPeer.get();
     for (int waits = 0; waits < STREAM_QUEUE_WAITS && queue->count >= kQueueCapacity && drains(socket); ++waits) {
@@ -261,7 +282,7 @@ int QK_SKYPESTREAM::deliverData(QK_SOCKETTCP* socket, bool mainLink, int port, u
 
     // The connection cannot take the packet: rather than leave a hole in the
     // byte stream, end it at both ends.
-    if (mainLink) {
+    if (link == Link::Main) {
         logLine(LOG_ER, "%s:TCP接続: %s Port=%d QUEFULLを検出、切断", user, forwardHost, port);
     } else {
         trace("ERROR ");
@@ -270,14 +291,15 @@ int QK_SKYPESTREAM::deliverData(QK_SOCKETTCP* socket, bool mainLink, int port, u
         trace("\n");
         logLine(LOG_ER, "%sとのFTP接続:%sとのd-port=%d QUEFULLを検出", user, forwardHost, port);
     }
-    int kind = mainLink ? KIND_CONTROL : KIND_DLINK_CONTROL;
+    int kind = link == Link::Main ? KIND_CONTROL : KIND_DLINK_CONTROL;
+    uint32_t connection = socket->connectionId;
     alignas(8) unsigned char disconnect[kHeaderSize];
-    buildHeader(disconnect, kind, DISCONNECT_REQUEST, socket->port, 0, 0);
+    buildHeader(disconnect, kind, DISCONNECT_REQUEST, socket->port, 0, 0, connection);
     if (queue->enqEntry(kHeaderSize, disconnect) != 1) {
         queue->reset();
         queue->enqEntry(kHeaderSize, disconnect);
     }
-    return sendControl(kind, DISCONNECT_REQUEST, socket->port, 0, 0);
+    return sendControl(kind, DISCONNECT_REQUEST, socket->port, 0, 0, connection);
 }
 
 namespace {
@@ -322,7 +344,7 @@ int QK_SKYPESTREAM::deliverFtpText(QK_SOCKETTCP* socket, int port, size_t payloa
     if (payloadSize <= A2A_MAX_PAYLOAD || payloadSize <= header.payloadSize) {
         header.payloadSize = static_cast<uint16_t>(payloadSize);
         writeA2aHeader(packetBuffer, header);
-        return deliverData(socket, true, port, static_cast<uint32_t>(header.headerSize + payloadSize));
+        return deliverData(socket, Link::Main, port, static_cast<uint32_t>(kHeaderSize + payloadSize));
     }
     // Grown beyond one packet by the rewriting: the rest follows in further packets.
     unsigned char* payload = packetBuffer + kHeaderSize;
@@ -330,7 +352,7 @@ int QK_SKYPESTREAM::deliverFtpText(QK_SOCKETTCP* socket, int port, size_t payloa
         size_t piece = payloadSize < A2A_MAX_PAYLOAD ? payloadSize : A2A_MAX_PAYLOAD;
         header.payloadSize = static_cast<uint16_t>(piece);
         writeA2aHeader(packetBuffer, header);
-        if (deliverData(socket, true, port, static_cast<uint32_t>(kHeaderSize + piece)) == 0)
+        if (deliverData(socket, Link::Main, port, static_cast<uint32_t>(kHeaderSize + piece)) == 0)
             return 0;
         payloadSize -= piece;
         if (payloadSize == 0)
@@ -357,6 +379,183 @@ int QK_SKYPESTREAM::decodePacket(const char* hex)
     packetBufferSize = sizeof buffers.packet;
     std::memset(packetBuffer, 0, packetBufferSize);
     return hexToBytes(hex, packetBuffer, packetBufferSize);
+}
+
+void QK_SKYPESTREAM::noteAnnouncedPort(const unsigned char* packet)
+{
+    A2aPacketHeader header = readA2aHeader(packet);
+    if (header.kind != KIND_DATA || isFtpApplication() != 1)
+        return;
+    // This side's own FTP program: the FTP client of a client application
+    // names its data ports in PORT, the FTP server of a server application in
+    // its passive-mode reply.
+    FtpTextKind own = thePropaty->getAppMode() != 0 ? FTP_TEXT_PORT : FTP_TEXT_PASSIVE;
+    QK_SOCKETTCP* mainSocket = tcpManager->mainSocket;
+    uint32_t session = mainSocket != nullptr ? mainSocket->connectionId.load() : 0;
+    const unsigned char* payload = packet + kHeaderSize;
+    size_t from = 0;
+    for (;;) {
+        FtpDataText found = findFtpDataText(payload, header.payloadSize, from);
+        if (found.kind == FTP_TEXT_NONE)
+            return;
+        from = found.numbersEnd;
+        if (found.kind != own)
+            continue;
+        if (session != announcedSession) {
+            std::fill(std::begin(announcedPorts), std::end(announcedPorts), -1);
+            announcedSession = session;
+        }
+        announcedPorts[announcedNext] = found.port;
+        announcedNext = (announcedNext + 1) % STREAM_ANNOUNCED_PORTS;
+        trace("QK_SKYPESTREAM: own FTP data port %d announced\n", found.port);
+    }
+}
+
+bool QK_SKYPESTREAM::takeAnnouncedPort(int port)
+{
+    QK_SOCKETTCP* mainSocket = tcpManager->mainSocket;
+    uint32_t session = mainSocket != nullptr ? mainSocket->connectionId.load() : 0;
+    if (session != announcedSession)
+        return false;   // announced in an FTP session that has ended
+    for (int32_t& announced : announcedPorts) {
+        if (announced == port) {
+            announced = -1;   // one announcement, one data connection
+            return true;
+        }
+    }
+    return false;
+}
+
+namespace {
+
+// What differs between the main link and the FTP data link in the handling
+// of a control packet.
+struct LinkTexts {
+    int controlKind;
+    const char* connected;
+    const char* connectFailed;
+    const char* disconnected;
+};
+
+constexpr LinkTexts kMainLinkTexts{KIND_CONTROL, "%s:TCP接続要求: %s Port=%d 接続",
+                                   "%s:TCP接続要求: %s Port=%d 接続に失敗", "%s:TCP切断要求: %s Port=%d 切断"};
+constexpr LinkTexts kDataLinkTexts{KIND_DLINK_CONTROL, "%s:TCP接続要求(d-link): %s Port=%d 接続",
+                                   "%s:TCP接続要求(d-link): %s Port=%d 接続に失敗",
+                                   "%s:TCP切断要求(d-link): %s Port=%d 切断"};
+
+} // namespace
+
+void QK_SKYPESTREAM::onConnectRequest(Link link, const A2aPacketHeader& header)
+{
+    const LinkTexts& texts = link == Link::Main ? kMainLinkTexts : kDataLinkTexts;
+    const int port = header.port;
+    int connected;
+    int logPort;
+    if (link == Link::Main) {
+        trace("A2A RECIEV CONNECT-REQUEST:port:%d\n", port);
+        if (tcpManager->role == SOCKET_ROLE_SERVER) {
+            // A client application only listens; its listener stays.
+            trace("A2A CONNECT-REQUEST passed over: a client application connects nowhere port=%d\n", port);
+            return;
+        }
+        // The stream's own forward port and host, never the packet's port.
+        connected = tcpManager->notifyTcpConnectRequest(forwardPort, forwardHost, header.connectionId);
+        logPort = forwardPort;
+    } else {
+        if (!takeAnnouncedPort(port)) {
+            // Only a data port that this side's FTP program announced.
+            if (replyDataLinkConnect(port, CONNECT_NG, WSAEACCES, header.connectionId) == 1)
+                logLine(LOG_EV, "%s:TCP接続要求(d-link): %s Port=%d 通知のないポートのため拒否", user, forwardHost,
+                        port);
+            return;
+        }
+        connected = tcpManager->notifyDataLinkConnectRequest(port, forwardHost, header.connectionId);
+        logPort = port;
+    }
+    int reply = CONNECT_OK;
+    int error = 0;
+    if (connected != 1) {
+        reply = CONNECT_NG;
+        error = WSAGetLastError();
+    }
+    if (sendControl(texts.controlKind, CONNECT_REPLY, port, reply, error, header.connectionId) == 1)
+        logLine(LOG_EV, reply == CONNECT_OK ? texts.connected : texts.connectFailed, user, forwardHost, logPort);
+}
+
+void QK_SKYPESTREAM::onConnectReply(Link link, const A2aPacketHeader& header)
+{
+    trace("A2A RECIEV CONNECT-REPLY:port:%d\n", header.port);
+    QK_SOCKETTCP* socket = linkSocket(link);
+    if (socket != nullptr && namesOtherConnection(socket, header, "CONNECT-REPLY"))
+        return;
+    if (link == Link::Main)
+        tcpManager->notifyTcpConnectReply(header.port, header.repCode);
+    else
+        tcpManager->notifyDataLinkConnectReply(header.port, header.repCode);
+}
+
+void QK_SKYPESTREAM::onDisconnectRequest(Link link, const A2aPacketHeader& header, uint32_t size)
+{
+    const LinkTexts& texts = link == Link::Main ? kMainLinkTexts : kDataLinkTexts;
+    const int port = header.port;
+    const bool main = link == Link::Main;
+    if (main && isFtpApplication() == 1 && port != localPort)
+        return;
+    QK_SOCKETTCP* socket = linkSocket(link);
+    if (socket != nullptr && namesOtherConnection(socket, header, "DISCONNECT-REQUEST"))
+        return;   // a late request of an earlier connection
+    if (main)
+        trace("A2A RECIEV DISCONNECT-REQUEST:port:%d\n", port);
+    if (socket == nullptr) {
+        if (main) {
+            tcpManager->notifyTcpDisconnect(port);
+            trace("PEERからのDISCONNECTをオブジェクト設定がないのでTCPMANAGERに通知しました\n");
+        } else {
+            tcpManager->notifyDataLinkDisconnect(port);
+        }
+    } else if (socket->fromPeer->enqEntry(size, packetBuffer) == 1) {
+        if (main)
+            trace("PEERからのDISCONNECTをQUEしました\n");
+    } else {
+        // After the packets that fill the queue: the relay ends the connection
+        // once it has written them.
+        socket->disconnectPending = 1;
+        if (main)
+            trace("PEERからのDISCONNECTを待ち行列の後に置きました\n");
+    }
+    logLine(LOG_EV, texts.disconnected, user, forwardHost, port);
+}
+
+void QK_SKYPESTREAM::onControl(Link link, const A2aPacketHeader& header, uint32_t size)
+{
+    switch (header.code) {
+    case CONNECT_REQUEST:
+        onConnectRequest(link, header);
+        break;
+    case CONNECT_REPLY:
+        onConnectReply(link, header);
+        break;
+    case DISCONNECT_REQUEST:
+        onDisconnectRequest(link, header, size);
+        break;
+    default:
+        break;
+    }
+}
+
+void QK_SKYPESTREAM::onData(Link link, const A2aPacketHeader& header, uint32_t size)
+{
+    QK_SOCKETTCP* socket = linkSocket(link);
+    if (socket == nullptr || namesOtherConnection(socket, header, "data"))
+        return;
+    if (link == Link::Main && isFtpApplication() == 1) {
+        size_t payloadSize = rewriteFtpText();
+        socket = linkSocket(link);
+        if (socket != nullptr)
+            deliverFtpText(socket, header.port, payloadSize);
+        return;
+    }
+    deliverData(socket, link, header.port, size);
 }
 
 void QK_SKYPESTREAM::repRead(const char* text)
@@ -391,99 +590,26 @@ void QK_SKYPESTREAM::repRead(const char* text)
             return;   // the link is lost and this stream with it
     }
     ++recvSeq;
-    int ftp = isFtpApplication();
     bytesReceived += header.payloadSize;
     if (tcpManager == nullptr)
         return;
 
-    const int port = header.port;
     switch (header.kind) {
     case KIND_NULL:
         trace("receive NULL packet !\n");
         break;
-
     case KIND_CONTROL:
-        if (header.code == CONNECT_REQUEST) {
-            trace("A2A RECIEV CONNECT-REQUEST:port:%d\n", port);
-            if (tcpManager->notifyTcpConnectRequest(forwardPort, forwardHost) == 1) {
-                if (replyConnect(port, CONNECT_OK, 0) == 1)
-                    logLine(LOG_EV, "%s:TCP接続要求: %s Port=%d 接続", user, forwardHost, forwardPort);
-            } else {
-                int error = WSAGetLastError();
-                if (replyConnect(port, CONNECT_NG, error) == 1)
-                    logLine(LOG_EV, "%s:TCP接続要求: %s Port=%d 接続に失敗", user, forwardHost, forwardPort);
-            }
-        } else if (header.code == CONNECT_REPLY) {
-            trace("A2A RECIEV CONNECT-REPLY:port:%d\n", port);
-            tcpManager->notifyTcpConnectReply(port, header.repCode);
-        } else if (header.code == DISCONNECT_REQUEST) {
-            if (ftp == 1 && port != localPort)
-                break;
-            trace("A2A RECIEV DISCONNECT-REQUEST:port:%d\n", port);
-            QK_SOCKETTCP* mainSocket = tcpManager->mainSocket;
-            if (mainSocket != nullptr && mainSocket->fromPeer != nullptr) {
-                if (mainSocket->fromPeer->count < kQueueCapacity &&
-                    mainSocket->fromPeer->enqEntry(size, packetBuffer) == 1) {
-                    trace("PEERからのDISCONNECTをQUEしました\n");
-                } else {
-                    tcpManager->notifyTcpDisconnect(port);
-                    trace("PEERからのDISCONNECTをTCPMANAGERに通知しました\n");
-                }
-            } else {
-                tcpManager->notifyTcpDisconnect(port);
-                trace("PEERからのDISCONNECTをオブジェクト設定がないのでTCPMANAGERに通知しました\n");
-            }
-            logLine(LOG_EV, "%s:TCP切断要求: %s Port=%d 切断", user, forwardHost, port);
-        }
+        onControl(Link::Main, header, size);
         break;
-
     case KIND_DLINK_CONTROL:
-        if (header.code == CONNECT_REQUEST) {
-            if (tcpManager->notifyDataLinkConnectRequest(port, forwardHost) == 1) {
-                if (replyDataLinkConnect(port, CONNECT_OK, 0) == 1)
-                    logLine(LOG_EV, "%s:TCP接続要求(d-link): %s Port=%d 接続", user, forwardHost, port);
-            } else {
-                int error = WSAGetLastError();
-                if (replyDataLinkConnect(port, CONNECT_NG, error) == 1)
-                    logLine(LOG_EV, "%s:TCP接続要求(d-link): %s Port=%d 接続に失敗", user, forwardHost, port);
-            }
-        } else if (header.code == CONNECT_REPLY) {
-            trace("A2A RECIEV CONNECT-REPLY:port:%d\n", port);
-            tcpManager->notifyDataLinkConnectReply(port, header.repCode);
-        } else if (header.code == DISCONNECT_REQUEST) {
-            QK_SOCKETTCP* dataSocket = tcpManager->dataLinkSocket;
-            // No trace on the data link.
-            if (dataSocket == nullptr || dataSocket->fromPeer == nullptr ||
-                dataSocket->fromPeer->count >= kQueueCapacity || dataSocket->fromPeer->enqEntry(size, packetBuffer) != 1)
-                tcpManager->notifyDataLinkDisconnect(port);
-            logLine(LOG_EV, "%s:TCP切断要求(d-link): %s Port=%d 切断", user, forwardHost, port);
-        }
+        onControl(Link::Data, header, size);
         break;
-
-    case KIND_DATA: {
-        QK_SOCKETTCP* mainSocket = tcpManager->mainSocket;
-        if (mainSocket == nullptr || mainSocket->fromPeer == nullptr)
-            break;
-        if (ftp == 1) {
-            size_t payloadSize = rewriteFtpText();
-            mainSocket = tcpManager->mainSocket;
-            if (mainSocket == nullptr || mainSocket->fromPeer == nullptr)
-                break;
-            deliverFtpText(mainSocket, port, payloadSize);
-            break;
-        }
-        deliverData(mainSocket, true, port, size);
+    case KIND_DATA:
+        onData(Link::Main, header, size);
         break;
-    }
-
-    case KIND_DLINK_DATA: {
-        QK_SOCKETTCP* dataSocket = tcpManager->dataLinkSocket;
-        if (dataSocket == nullptr || dataSocket->fromPeer == nullptr)
-            break;
-        deliverData(dataSocket, false, port, size);
+    case KIND_DLINK_DATA:
+        onData(Link::Data, header, size);
         break;
-    }
-
     default:
         break;
     }

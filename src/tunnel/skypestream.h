@@ -10,6 +10,7 @@
 
 class QK_TCPMANAGER;
 class QK_SOCKETTCP;
+struct A2aPacketHeader;
 
 constexpr size_t STREAM_BUFFER_SIZE = 65792;   // command, hex and packet buffers
 constexpr size_t STREAM_SMALL_PACKET_SIZE = 40;   // a header-only packet
@@ -23,6 +24,7 @@ constexpr int STREAM_MAX_WRITE_COMMAND = 65534;
 constexpr int STREAM_DLINK_GATE_FREE = 20;   // data link held back at or below this peer figure
 constexpr int STREAM_QUEUE_WAITS = 100;      // waits of 50 ms for room in a from-peer queue
 constexpr int STREAM_QUEUE_WAIT_MS = 50;
+constexpr int STREAM_ANNOUNCED_PORTS = 4;    // own FTP data ports remembered per FTP session
 
 class QK_SKYPESTREAM {
 public:
@@ -47,8 +49,9 @@ public:
     int sendPacket(unsigned char* packet, int length);
     int sendWriteCommand(const char* hexText);
     int sendKeepAlive();
-    int replyConnect(int port, int reply, int error);
-    int replyDataLinkConnect(int port, int reply, int error);
+    // `connection`: the id of the request answered (0: none named).
+    int replyConnect(int port, int reply, int error, uint32_t connection = 0);
+    int replyDataLinkConnect(int port, int reply, int error, uint32_t connection = 0);
 
     // The 20 ms tick.
     void intervalTimer();
@@ -93,13 +96,26 @@ public:
     };
 
 private:
+    enum class Link { Main, Data };
+
     // Sends one command of this stream; 0 when it failed or the stream is gone.
     int sendStreamCommand(const char* command);
-    int sendControl(int kind, int code, int port, int reply, int error);
+    int sendControl(int kind, int code, int port, int reply, int error, uint32_t connection);
+    // The link's socket with its queues, or null.
+    QK_SOCKETTCP* linkSocket(Link link) const;
+    // True (with a trace) when the packet names a connection other than the
+    // one the socket carries; a packet or socket without an id names none.
+    static bool namesOtherConnection(const QK_SOCKETTCP* socket, const A2aPacketHeader& header, const char* what);
+    // Handlers of the decoded packet in packetBuffer, `size` bytes.
+    void onControl(Link link, const A2aPacketHeader& header, uint32_t size);
+    void onConnectRequest(Link link, const A2aPacketHeader& header);
+    void onConnectReply(Link link, const A2aPacketHeader& header);
+    void onDisconnectRequest(Link link, const A2aPacketHeader& header, uint32_t size);
+    void onData(Link link, const A2aPacketHeader& header, uint32_t size);
     // Hands a data packet to a socket's from-peer queue, waiting for room while
     // the socket's relay can drain it; a packet that still does not fit ends
     // that TCP connection at both ends. 0 when the stream is gone.
-    int deliverData(QK_SOCKETTCP* socket, bool mainLink, int port, uint32_t size);
+    int deliverData(QK_SOCKETTCP* socket, Link link, int port, uint32_t size);
     // Rewrites the FTP texts of the packet in packetBuffer; returns its new payload size.
     size_t rewriteFtpText();
     // Delivers the rewritten packet, in pieces of at most A2A_MAX_PAYLOAD bytes
@@ -115,7 +131,14 @@ private:
         char hex[STREAM_BUFFER_SIZE];
     };
     LargeBuffers& large();
+    // The data ports this side's own FTP program announces in the packets it
+    // sends on the FTP channel; a data-link request is obeyed only for one.
+    void noteAnnouncedPort(const unsigned char* packet);
+    bool takeAnnouncedPort(int port);
 
+    int32_t announcedPorts[STREAM_ANNOUNCED_PORTS];   // -1: free
+    int announcedNext;
+    uint32_t announcedSession;   // the main-link connection they were announced in
     AliveGuard* guards;
     std::unique_ptr<LargeBuffers> largeBuffers;
     char smallCommand[STREAM_SMALL_COMMAND_SIZE];

@@ -433,10 +433,6 @@ def case_ftp(world):
                 assert f.read() == upload, "%s STOR differs" % mode
             ftp.quit()
             log("FTP %s: LIST, RETR, STOR compared" % mode)
-            # Both ends of the tunnel ask to disconnect when a session ends;
-            # the second request may still be on its way and would end a
-            # session opened at once. Let it arrive first.
-            time.sleep(1.5)
     finally:
         server.close()
 
@@ -588,6 +584,189 @@ def case_demo(world):
         server.close()
 
 
+# ------------------------------------------- small buffers, slow readers
+
+SLOW_SIZE = 819_200             # 80 packets of 10,240 bytes
+SLOW_RATE = 200 * 1024          # bytes per second of a slow reader (a fixture)
+
+
+def cap_tcp_buffers(limit=65536):
+    """Caps the TCP buffers of this case's network namespace."""
+    if os.environ.get("ZORVANE_E2E_NETNS") != "1":
+        log("no network namespace of our own: TCP buffers left as they are")
+        return
+    for name in ("tcp_rmem", "tcp_wmem"):
+        with open("/proc/sys/net/ipv4/" + name, "w") as f:
+            f.write("4096 16384 %d" % limit)
+    log("TCP buffers capped at %d bytes" % limit)
+
+
+def slow_read(sock, rate=SLOW_RATE, limit=30, block=65536):
+    """Reads until the other end closes, about `rate` bytes a second in
+    reads of up to `block` bytes. Returns (bytes, seconds from the last byte
+    to the close, closed)."""
+    sock.settimeout(limit)
+    data = bytearray()
+    last = time.monotonic()
+    try:
+        while True:
+            chunk = sock.recv(block)
+            if not chunk:
+                return bytes(data), time.monotonic() - last, True
+            data += chunk
+            last = time.monotonic()
+            time.sleep(len(chunk) / rate)
+    except (socket.timeout, ConnectionResetError):
+        return bytes(data), time.monotonic() - last, False
+
+
+def one_shot_server(port, host="127.0.0.1"):
+    """A listener behind the server application."""
+    ls = socket.socket()
+    ls.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    ls.bind((host, port))
+    ls.listen(4)
+    return ls
+
+
+def slow_transfer(world, download, seed):
+    """One transfer of SLOW_SIZE bytes through channel 1 read slowly at the
+    far end; asserts every byte, then the close."""
+    ls = one_shot_server(HTTP_PORT)
+    body = pattern(seed, SLOW_SIZE)
+    result = {}
+
+    def serve():
+        conn, _ = ls.accept()
+        if download:
+            conn.sendall(body)
+            conn.close()
+        else:
+            result["data"], result["close_after"], result["closed"] = slow_read(conn)
+            conn.close()
+
+    t = threading.Thread(target=serve, daemon=True)
+    t.start()
+    s = socket.create_connection(("127.0.0.1", 80))
+    if download:
+        got, close_after, closed = slow_read(s)
+    else:
+        s.sendall(body)
+        s.close()
+        t.join(180)
+        got, close_after, closed = result.get("data", b""), result.get("close_after"), result.get("closed")
+    t.join(180)
+    ls.close()
+    s.close()
+    way = "download" if download else "upload"
+    log("FIGURE slow-%s bytes=%d of %d closed=%s seconds-last-byte-to-close=%s"
+        % (way, len(got), SLOW_SIZE, closed, "%.2f" % close_after if close_after is not None else "-"))
+    assert len(got) == SLOW_SIZE, "%s: %d of %d bytes" % (way, len(got), SLOW_SIZE)
+    assert got == body, "%s: bytes differ" % way
+    assert closed, "%s: connection not closed" % way
+
+
+def case_slow_reader(world):
+    """Channel 1 with capped TCP buffers and a reader at about 200 KB/s, in
+    both directions; after each transfer the channel takes a new connection."""
+    cap_tcp_buffers()
+    world.up()
+    for i in range(5):
+        slow_transfer(world, download=i % 2 == 0, seed=31 + i)
+
+
+def case_slow_ftp(world):
+    """An FTP download read at about 200 KB/s with capped TCP buffers: every
+    byte, then the close, then a second session that works."""
+    cap_tcp_buffers()
+    files = os.path.join(world.root, "ftp-root")
+    os.makedirs(files)
+    served = pattern(8, SLOW_SIZE)
+    with open(os.path.join(files, "slow.bin"), "wb") as f:
+        f.write(served)
+    server = FtpServer(files)
+    try:
+        world.up()
+        for passive in (True, False):
+            ftp = ftplib.FTP()
+            ftp.connect("127.0.0.1", 21, timeout=60)
+            ftp.login("user", "secret")
+            ftp.set_pasv(passive)
+            got = bytearray()
+
+            def slowly(chunk):
+                got.extend(chunk)
+                time.sleep(len(chunk) / SLOW_RATE)
+
+            reply = ftp.retrbinary("RETR slow.bin", slowly, blocksize=4096)
+            log("FIGURE slow-ftp-%s bytes=%d of %d reply=%r"
+                % ("passive" if passive else "active", len(got), SLOW_SIZE, reply))
+            assert bytes(got) == served, "slow RETR: %d of %d bytes" % (len(got), SLOW_SIZE)
+            assert reply.startswith("226"), reply
+            ftp.quit()
+    finally:
+        server.close()
+
+
+def case_reconnects(world):
+    """50 connections opened and closed back to back on channel 1, then 20
+    FTP sessions with no pause between them; every one succeeds."""
+    body = pattern(3, 20_000)
+    server = HttpServer(body)
+    files = os.path.join(world.root, "ftp-root")
+    os.makedirs(files)
+    small = pattern(4, 50_000)
+    with open(os.path.join(files, "small.bin"), "wb") as f:
+        f.write(small)
+    ftp_server = FtpServer(files)
+    try:
+        world.up()
+        ok = 0
+        t0 = time.monotonic()
+        for i in range(50):
+            s = socket.create_connection(("127.0.0.1", 80))
+            s.settimeout(30)
+            s.sendall(b"GET /%d HTTP/1.0\r\n\r\n" % i)
+            data = b""
+            try:
+                while True:
+                    chunk = s.recv(65536)
+                    if not chunk:
+                        break
+                    data += chunk
+            except socket.timeout:
+                pass
+            s.close()
+            if data.endswith(body) and data.startswith(b"HTTP/1.0 200"):
+                ok += 1
+            else:
+                log("connection %d: %d bytes" % (i, len(data)))
+        log("FIGURE back-to-back-http succeeded=%d of 50 seconds=%.1f" % (ok, time.monotonic() - t0))
+        sessions = 0
+        t0 = time.monotonic()
+        for i in range(20):
+            try:
+                ftp = ftplib.FTP()
+                ftp.connect("127.0.0.1", 21, timeout=30)
+                ftp.login("user", "secret")
+                ftp.set_pasv(i % 2 == 0)
+                buf = io.BytesIO()
+                ftp.retrbinary("RETR small.bin", buf.write)
+                ftp.quit()
+                if buf.getvalue() == small:
+                    sessions += 1
+                else:
+                    log("FTP session %d: %d bytes" % (i, len(buf.getvalue())))
+            except (OSError, EOFError, ftplib.Error) as e:
+                log("FTP session %d failed: %r" % (i, e))
+        log("FIGURE back-to-back-ftp succeeded=%d of 20 seconds=%.1f" % (sessions, time.monotonic() - t0))
+        assert ok == 50, "%d of 50 connections succeeded" % ok
+        assert sessions == 20, "%d of 20 FTP sessions succeeded" % sessions
+    finally:
+        ftp_server.close()
+        server.close()
+
+
 CASES = {
     "http": case_http,
     "bulk": case_bulk,
@@ -596,6 +775,9 @@ CASES = {
     "skypesim_killed": case_skypesim_killed,
     "commands_fail": case_commands_fail,
     "demo": case_demo,
+    "slow_reader": case_slow_reader,
+    "slow_ftp": case_slow_ftp,
+    "reconnects": case_reconnects,
 }
 
 

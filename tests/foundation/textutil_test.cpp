@@ -14,10 +14,10 @@ using Step = std::pair<std::string, std::optional<std::string>>; // token, rest 
 // Calls nextToken until it returns null, recording each token and what was left.
 std::vector<Step> split(const std::string& input, const char* delimiter, size_t outSize = 256)
 {
-    std::vector<char> text(input.begin(), input.end());
-    text.push_back('\0');
+    // A read-only text: the routine never writes into it.
+    const std::string text = input;
     std::vector<Step> steps;
-    char* p = text.data();
+    const char* p = text.c_str();
     while (p && steps.size() < 50) {
         std::vector<char> out(outSize + 1, '\x7f');
         p = nextToken(p, out.data(), outSize, delimiter);

@@ -32,8 +32,18 @@ TEST(A2aPacket, KeepAliveIsFortyBytesWithTheMarkerAndZerosElsewhere)
         0, 0, 0, 0, 0, 0, 0, 0,    // port, kind, code, reserved1
         0, 0, 0, 0, 2, 0, 30, 0,   // repCode, errorCode, mainLinkState, mainLinkFree
         0, 0, 0, 0, 4, 3, 2, 1,    // dataLinkState, dataLinkFree, sequence
-        0, 0, 0, 0, 0, 0, 0, 0};   // reserved2
+        0, 0, 0, 0, 0, 0, 0, 0};   // connectionId, reserved2
     EXPECT_EQ(b, expected);
+}
+
+TEST(A2aPacket, ConnectionIdTakesTheFirstFourOfTheOnceReservedBytes)
+{
+    A2aPacketHeader h = makeA2aHeader();
+    h.connectionId = 0x0a0b0c0d;
+    auto b = bytesOf(h);
+    EXPECT_EQ(std::vector<unsigned char>(b.begin() + 32, b.end()),
+              (std::vector<unsigned char>{0x0d, 0x0c, 0x0b, 0x0a, 0, 0, 0, 0}));
+    EXPECT_EQ(u16At(b, 14), 0); // reserved1 stays 0
 }
 
 TEST(A2aPacket, ConnectReplyNgReadsFromOffsetEight)

@@ -119,7 +119,7 @@ TEST_F(TcpManager, OnlyTheThreeLocalNamesConnectAtOnce)
         int port = 0;
         SOCKET l = server(&port);
         QK_TCPMANAGER m(80);
-        EXPECT_EQ(m.notifyTcpConnectRequest(port, c.host), 1);
+        EXPECT_EQ(m.notifyTcpConnectRequest(port, c.host, 0), 1);
         ASSERT_NE(m.mainSocket, nullptr);
         SOCKET peer = keep(accept(l, nullptr, nullptr));
         ASSERT_NE(peer, INVALID_SOCKET);
@@ -156,14 +156,14 @@ TEST_F(TcpManager, FailedConnectAtOnceLeavesTheSocketErrorForTheStream)
     propaty_->appMode = 0;
     int port = freePort();
     QK_TCPMANAGER m(80);
-    EXPECT_EQ(m.notifyTcpConnectRequest(port, "127.0.0.1"), 0);
+    EXPECT_EQ(m.notifyTcpConnectRequest(port, "127.0.0.1", 0), 0);
     EXPECT_EQ(WSAGetLastError(), 10061);
     EXPECT_TRUE(logged("TCP接続失敗: 127.0.0.1 ポート番号=" + std::to_string(port)));
     EXPECT_EQ(m.mainSocket->toPeer->count.load(), 0);
 
     // Through the forward thread the peer hears OK now and NG later.
     logLines_.clear();
-    EXPECT_EQ(m.notifyTcpConnectRequest(port, "Localhost"), 1);
+    EXPECT_EQ(m.notifyTcpConnectRequest(port, "Localhost", 0), 1);
     Taken t;
     ASSERT_TRUE(takePacket(*m.mainSocket->toPeer, &t));
     EXPECT_EQ(t.header.code, CONNECT_REPLY);
@@ -211,7 +211,7 @@ TEST_F(TcpManager, GeneralChannelsHaveNoDataLink)
     propaty_->appMode = 0;
     QK_TCPMANAGER m(80);
     EXPECT_EQ(m.createDataLink(2000), 2000);
-    EXPECT_EQ(m.notifyDataLinkConnectRequest(2000, "127.0.0.1"), 0);
+    EXPECT_EQ(m.notifyDataLinkConnectRequest(2000, "127.0.0.1", 0), 0);
     m.notifyDataLinkConnectReply(2000, CONNECT_OK);
     m.notifyDataLinkDisconnect(2000);
     EXPECT_EQ(m.dataLinkSocket, nullptr);
@@ -228,7 +228,7 @@ TEST_F(TcpManager, LongHostNamesAreShortenedToWholeCharacters)
     QK_TCPMANAGER m(80);
     // The name cannot be resolved: the request fails at once with the
     // lookup's error instead of an OK that no connection follows.
-    EXPECT_EQ(m.notifyTcpConnectRequest(80, host.c_str()), 0);
+    EXPECT_EQ(m.notifyTcpConnectRequest(80, host.c_str(), 0), 0);
     EXPECT_EQ(WSAGetLastError(), WSAHOST_NOT_FOUND);
     EXPECT_FALSE(m.mainSocket->hThread.joinable());
     auto texts = logTexts();
@@ -298,7 +298,7 @@ TEST_F(TcpManager, FtpMainLinkConnectsAtOnceToAnyHostAndReportsPort21)
     EXPECT_EQ(m.role, SOCKET_ROLE_CLIENT);
     int port = 0;
     SOCKET l = server(&port);
-    EXPECT_EQ(m.notifyTcpConnectRequest(port, "Localhost"), 1);
+    EXPECT_EQ(m.notifyTcpConnectRequest(port, "Localhost", 0), 1);
     EXPECT_EQ(m.mainSocket->state.load(), SOCKET_STATE_CONNECTED);
     EXPECT_TRUE(logged("TCP接続: Localhost ポート番号=21"));
     SOCKET peer = keep(accept(l, nullptr, nullptr));
@@ -310,7 +310,7 @@ TEST_F(TcpManager, FtpMainLinkConnectsAtOnceToAnyHostAndReportsPort21)
     QK_SOCKETTCP* first = m.mainSocket;
     logLines_.clear();
     int closed = freePort();
-    EXPECT_EQ(m.notifyTcpConnectRequest(closed, "Localhost"), 0);
+    EXPECT_EQ(m.notifyTcpConnectRequest(closed, "Localhost", 0), 0);
     EXPECT_EQ(WSAGetLastError(), 10061);
     EXPECT_EQ(m.mainSocket, first);
     EXPECT_EQ(logTexts(), std::vector<std::string>{"TCP接続失敗: Localhost ポート番号=21"});
@@ -382,7 +382,7 @@ TEST_F(TcpManager, FtpDataLinkConnectsOnThePeersRequest)
     QK_TCPMANAGERFORFTP m;
     int port = 0;
     SOCKET l = server(&port);
-    EXPECT_EQ(m.notifyDataLinkConnectRequest(port, "127.0.0.1"), 1);
+    EXPECT_EQ(m.notifyDataLinkConnectRequest(port, "127.0.0.1", 0), 1);
     ASSERT_NE(m.dataLinkSocket, nullptr);
     EXPECT_EQ(m.dataLinkSocket->isMainLink, 0);
     EXPECT_TRUE(logged("TCP接続(datalink): 127.0.0.1 ポート番号=" + std::to_string(port)));
@@ -404,7 +404,7 @@ TEST_F(TcpManager, FtpDataLinkConnectsOnThePeersRequest)
     // A data connection that cannot be made answers NG with the error.
     logLines_.clear();
     int closed = freePort();
-    EXPECT_EQ(m.notifyDataLinkConnectRequest(closed, "127.0.0.1"), 0);
+    EXPECT_EQ(m.notifyDataLinkConnectRequest(closed, "127.0.0.1", 0), 0);
     EXPECT_EQ(WSAGetLastError(), 10061);
     EXPECT_EQ(logTexts(),
               std::vector<std::string>{"TCP接続失敗: 127.0.0.1 ポート番号=" + std::to_string(closed)});

@@ -415,7 +415,7 @@ TEST_F(StreamTest, KeepAliveAndUnknownKindsMoveOnlyTheCounterAndWords)
     EXPECT_TRUE(hub.logLines.empty());
 }
 
-TEST_F(StreamTest, MainLinkDisconnectRequestGoesToTheQueueOrTheManager)
+TEST_F(StreamTest, MainLinkDisconnectRequestGoesToTheQueueAfterTheDataOrTheManager)
 {
     open();
     read(makePacket(KIND_CONTROL, DISCONNECT_REQUEST, 80, 0));   // no main socket
@@ -426,9 +426,13 @@ TEST_F(StreamTest, MainLinkDisconnectRequestGoesToTheQueueOrTheManager)
     ASSERT_TRUE(dequeue(main->fromPeer.get(), &header));
     EXPECT_EQ(header.code, DISCONNECT_REQUEST);
     EXPECT_EQ(header.port, 2121);
+    // A full queue: the relay ends the connection once it has written what
+    // waits; the manager stops nothing.
     fill(main->fromPeer.get(), 30);
     read(makePacket(KIND_CONTROL, DISCONNECT_REQUEST, 80, 2));
-    EXPECT_EQ(manager->calls, (Strings{"disconnect 80", "disconnect 80"}));
+    EXPECT_EQ(manager->calls, Strings{"disconnect 80"});
+    EXPECT_EQ(main->disconnectPending, 1);
+    EXPECT_EQ(main->fromPeer->count, 30);
     EXPECT_EQ(hub.logLines, (Strings{"EV:alice:TCP切断要求: 127.0.0.1 Port=80 切断",
                                      "EV:alice:TCP切断要求: 127.0.0.1 Port=2121 切断",
                                      "EV:alice:TCP切断要求: 127.0.0.1 Port=80 切断"}));
@@ -453,6 +457,15 @@ TEST_F(StreamTest, FtpChannelPassesOnlyADisconnectForItsOwnPort)
 TEST_F(StreamTest, DataLinkControlPackets)
 {
     open(0);
+    // The FTP server behind this server application announces 3000 and 3001.
+    QK_SOCKETTCP* main = manager->addMainSocket(21, SOCKET_STATE_CONNECTED);
+    queuePacket(main->toPeer.get(), makePacket(KIND_DATA, 0, 21, 0, "227 Entering Passive Mode (10,0,0,1,11,184)\r\n"));
+    queuePacket(main->toPeer.get(), makePacket(KIND_DATA, 0, 21, 0, "227 Entering Passive Mode (10,0,0,1,11,185)\r\n"));
+    tick();
+    sendingDone();
+    tick();
+    sendingDone();
+    ASSERT_EQ(takeWrites().size(), 2u);
     read(makePacket(KIND_DLINK_CONTROL, CONNECT_REQUEST, 3000, 0));
     EXPECT_EQ(manager->calls.back(), "dlinkConnect 127.0.0.1:3000");
     std::vector<SentPacket> writes = takeWrites();
@@ -487,6 +500,7 @@ TEST_F(StreamTest, DataLinkControlPackets)
                                      "EV:alice:TCP切断要求(d-link): 127.0.0.1 Port=3003 切断",
                                      "EV:alice:TCP切断要求(d-link): 127.0.0.1 Port=3004 切断"}));
     // Data without a socket of its link is ignored.
+    manager->closeAll();
     read(makePacket(KIND_DATA, 0, 21, 5, "x"));
     EXPECT_EQ(stream->recvSeq, 6u);
 }
@@ -622,6 +636,132 @@ INSTANTIATE_TEST_SUITE_P(
         RewriteCase{"FullPacketGrows", fullPayload("PORT 1,2,3,4,7,208\r\n"), 40001, {"createDataLink 2000"},
                     fullFiller("PORT 1,2,3,4,7,208\r\n") + "PORT @,156,65\r\n", "d-port=40001/2000 作成"}),
     [](const testing::TestParamInfo<RewriteCase>& param) { return std::string(param.param.name); });
+
+// ------------------------------------------ what the peer may ask of a data link
+
+struct AnnounceCase {
+    const char* name;
+    int appMode;
+    const char* sent;   // what this side's FTP program sends on the main link
+    bool obeyed;        // whether a data-link request for port 3000 is then obeyed
+};
+
+void PrintTo(const AnnounceCase& c, std::ostream* out)
+{
+    *out << c.name;
+}
+
+class DataLinkAnnouncement : public StreamTest, public testing::WithParamInterface<AnnounceCase> {};
+
+TEST_P(DataLinkAnnouncement, ObeysARequestOnlyForAPortThisSideAnnounced)
+{
+    const AnnounceCase& c = GetParam();
+    settings->appMode = c.appMode;
+    open(0);
+    QK_SOCKETTCP* main = manager->addMainSocket(21, SOCKET_STATE_CONNECTED);
+    queuePacket(main->toPeer.get(), makePacket(KIND_DATA, 0, 21, 0, c.sent));
+    tick();
+    sendingDone();
+    ASSERT_EQ(takeWrites().size(), 1u);
+    read(makePacket(KIND_DLINK_CONTROL, CONNECT_REQUEST, 3000, 0));
+    std::vector<SentPacket> writes = takeWrites();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].header.kind, KIND_DLINK_CONTROL);
+    EXPECT_EQ(writes[0].header.code, CONNECT_REPLY);
+    if (c.obeyed) {
+        EXPECT_EQ(manager->calls, Strings{"dlinkConnect 127.0.0.1:3000"});
+        EXPECT_EQ(writes[0].header.repCode, CONNECT_OK);
+    } else {
+        EXPECT_TRUE(manager->calls.empty());
+        EXPECT_EQ(writes[0].header.repCode, CONNECT_NG);
+        EXPECT_EQ(hub.logLines, Strings{"EV:alice:TCP接続要求(d-link): 127.0.0.1 Port=3000 通知のないポートのため拒否"});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, DataLinkAnnouncement,
+    testing::Values(
+        AnnounceCase{"ClientPort", 1, "PORT 127,0,0,1,11,184\r\n", true},
+        AnnounceCase{"ClientPortAfterAnotherLine", 1, "NOOP\r\nPORT 127,0,0,1,11,184\r\n", true},
+        AnnounceCase{"ClientPassiveReplyIsNotItsOwn", 1, "227 Entering Passive Mode (127,0,0,1,11,184)\r\n", false},
+        AnnounceCase{"ServerPassive", 0, "227 Entering Passive Mode (127,0,0,1,11,184)\r\n", true},
+        AnnounceCase{"ServerPortCommandIsNotItsOwn", 0, "PORT 127,0,0,1,11,184\r\n", false},
+        AnnounceCase{"AnotherPort", 0, "227 Entering Passive Mode (127,0,0,1,11,185)\r\n", false},
+        AnnounceCase{"NoText", 0, "150 Opening data connection.\r\n", false}),
+    [](const testing::TestParamInfo<AnnounceCase>& param) { return std::string(param.param.name); });
+
+TEST_F(StreamTest, AnnouncementsOfAnEndedFtpSessionAreForgotten)
+{
+    open(0);
+    QK_SOCKETTCP* main = manager->addMainSocket(21, SOCKET_STATE_CONNECTED);
+    main->connectionId = 7;
+    queuePacket(main->toPeer.get(), makePacket(KIND_DATA, 0, 21, 0, "227 Entering Passive Mode (127,0,0,1,11,184)\r\n"));
+    tick();
+    sendingDone();
+    main->connectionId = 8;   // the next FTP session
+    read(makePacket(KIND_DLINK_CONTROL, CONNECT_REQUEST, 3000, 0));
+    EXPECT_TRUE(manager->calls.empty());
+}
+
+// ------------------------------------------------------ connection ids
+
+TEST_F(StreamTest, PacketsOfAnotherConnectionPassOverAndZeroMeansAsBefore)
+{
+    open();
+    QK_SOCKETTCP* main = manager->addMainSocket(80, SOCKET_STATE_CONNECTED);
+    main->connectionId = 41;
+    uint32_t sequence = 0;
+    auto packet = [&](int kind, int code, uint32_t connection, const std::string& payload = std::string()) {
+        std::vector<unsigned char> bytes = makePacket(kind, code, 80, sequence++, payload);
+        A2aPacketHeader header = readA2aHeader(bytes.data());
+        header.connectionId = connection;
+        writeA2aHeader(bytes.data(), header);
+        read(bytes);
+    };
+    packet(KIND_DATA, 0, 40, "old");
+    packet(KIND_CONTROL, DISCONNECT_REQUEST, 40);
+    packet(KIND_CONTROL, CONNECT_REPLY, 40);
+    EXPECT_EQ(main->fromPeer->count, 0);
+    EXPECT_TRUE(manager->calls.empty());
+    EXPECT_TRUE(hub.logLines.empty());
+    packet(KIND_DATA, 0, 41, "own");
+    packet(KIND_DATA, 0, 0, "unnamed");
+    packet(KIND_CONTROL, CONNECT_REPLY, 0);
+    packet(KIND_CONTROL, DISCONNECT_REQUEST, 0);
+    EXPECT_EQ(main->fromPeer->count, 3);
+    EXPECT_EQ(manager->calls, Strings{"reply 80 0"});
+    // A socket whose peer named no connection takes every packet.
+    main->connectionId = 0;
+    packet(KIND_DATA, 0, 40, "any");
+    EXPECT_EQ(main->fromPeer->count, 4);
+}
+
+TEST_F(StreamTest, ConnectRequestsHandTheirIdToTheManagerAndTheReply)
+{
+    open(0);
+    std::vector<unsigned char> request = makePacket(KIND_CONTROL, CONNECT_REQUEST, 21, 0);
+    A2aPacketHeader header = readA2aHeader(request.data());
+    header.connectionId = 12345;
+    writeA2aHeader(request.data(), header);
+    read(request);
+    EXPECT_EQ(manager->calls, Strings{"connect 127.0.0.1:21 #12345"});
+    std::vector<SentPacket> writes = takeWrites();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].header.code, CONNECT_REPLY);
+    EXPECT_EQ(writes[0].header.connectionId, 12345u);
+}
+
+TEST_F(StreamTest, DataLinkDisconnectBehindAFullQueueWaitsForTheData)
+{
+    open(0);
+    QK_SOCKETTCP* data = manager->addDataLinkSocket(3000, SOCKET_STATE_CONNECTED);
+    fill(data->fromPeer.get(), 30);
+    read(makePacket(KIND_DLINK_CONTROL, DISCONNECT_REQUEST, 3000, 0));
+    EXPECT_TRUE(manager->calls.empty());
+    EXPECT_EQ(data->disconnectPending, 1);
+    EXPECT_EQ(data->fromPeer->count, 30);
+    EXPECT_EQ(hub.logLines, Strings{"EV:alice:TCP切断要求(d-link): 127.0.0.1 Port=3000 切断"});
+}
 
 TEST_F(StreamTest, OtherChannelsDoNotRewrite)
 {

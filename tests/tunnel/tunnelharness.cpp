@@ -35,6 +35,12 @@ int hexValue(char c)
     return -1;
 }
 
+// " #id" for a request that names its connection, nothing for 0.
+std::string idText(uint32_t connection)
+{
+    return connection != 0 ? " #" + std::to_string(connection) : std::string();
+}
+
 } // namespace
 
 // ------------------------------------------------------------------ TestHub
@@ -85,9 +91,9 @@ void FakeTcpManager::closeAll()
     QK_TCPMANAGER::closeAll();
 }
 
-int FakeTcpManager::notifyTcpConnectRequest(int portNumber, const char* host)
+int FakeTcpManager::notifyTcpConnectRequest(int portNumber, const char* host, uint32_t connection)
 {
-    calls.push_back("connect " + std::string(host) + ":" + std::to_string(portNumber));
+    calls.push_back("connect " + std::string(host) + ":" + std::to_string(portNumber) + idText(connection));
     if (connectResult != 1)
         WSASetLastError(connectError);
     return connectResult;
@@ -109,9 +115,9 @@ int FakeTcpManager::createDataLink(int portNumber)
     return createDataLinkResult == -2 ? portNumber : createDataLinkResult;
 }
 
-int FakeTcpManager::notifyDataLinkConnectRequest(int portNumber, const char* host)
+int FakeTcpManager::notifyDataLinkConnectRequest(int portNumber, const char* host, uint32_t connection)
 {
-    calls.push_back("dlinkConnect " + std::string(host) + ":" + std::to_string(portNumber));
+    calls.push_back("dlinkConnect " + std::string(host) + ":" + std::to_string(portNumber) + idText(connection));
     if (dataLinkResult != 1)
         WSASetLastError(connectError);
     return dataLinkResult;

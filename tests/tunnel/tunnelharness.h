@@ -52,11 +52,11 @@ public:
 
     void startServer() override;
     void closeAll() override;
-    int notifyTcpConnectRequest(int portNumber, const char* host) override;
+    int notifyTcpConnectRequest(int portNumber, const char* host, uint32_t connection) override;
     void notifyTcpConnectReply(int portNumber, int reply) override;
     void notifyTcpDisconnect(int portNumber) override;
     int createDataLink(int portNumber) override;
-    int notifyDataLinkConnectRequest(int portNumber, const char* host) override;
+    int notifyDataLinkConnectRequest(int portNumber, const char* host, uint32_t connection) override;
     void notifyDataLinkConnectReply(int portNumber, int reply) override;
     void notifyDataLinkDisconnect(int portNumber) override;
 
