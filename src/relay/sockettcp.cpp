@@ -24,12 +24,23 @@ constexpr int kStartPolls = 200;
 constexpr auto kStopWait = 2000ms;
 constexpr auto kAcceptRetryPause = 200ms;
 constexpr auto kForwardDelay = 10ms;
+// Receive buffer of a relayed connection: room for several whole 10,240-byte
+// receives behind the window the kernel holds back, so a pass finds a full
+// chunk waiting instead of the tail of the sender's last burst.
+constexpr int kReceiveBuffer = 256 * 1024;
 // The most payload a queue slot can hold behind the header.
 constexpr uint32_t kSlotPayload = QUE_ENTRY_SIZE - A2A_HEADER_SIZE;
 
 void sleepFor(std::chrono::milliseconds d) { std::this_thread::sleep_for(d); }
 
 void clearAddress(sockaddr_in* a) { std::memset(a, 0, sizeof *a); }
+
+// Before listen or connect: the window scale is settled in the handshake.
+void setReceiveBuffer(SOCKET s)
+{
+    int size = kReceiveBuffer;
+    setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
+}
 
 } // namespace
 
@@ -138,6 +149,7 @@ int QK_SOCKETTCP::openListener(uint32_t address, int portNumber)
     serverAddr.sin_addr.s_addr = address;
     int one = 1;
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof one);
+    setReceiveBuffer(s); // accepted connections inherit it
     if (bind(s, reinterpret_cast<sockaddr*>(&serverAddr), sizeof serverAddr) == SOCKET_ERROR) {
         trace("bind Error: %d\n", WSAGetLastError());
         return 0;
@@ -212,6 +224,8 @@ void QK_SOCKETTCP::prepareClient(int portNumber, const char* host)
         stopThread();
     port = portNumber;
     sock = socket(AF_INET, SOCK_STREAM, 0);
+    if (sock.load() != INVALID_SOCKET)
+        setReceiveBuffer(sock.load());
     clearAddress(&targetAddr);
     targetAddr.sin_family = AF_INET;
     targetAddr.sin_port = htons(static_cast<u_short>(portNumber));
