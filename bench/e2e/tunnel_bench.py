@@ -3,15 +3,19 @@
 the design limit (one packet of 10,240 payload bytes per stream per 20 ms:
 512,000 B/s per channel per direction):
 
-  connect to first byte   a local connection on channel 4 until the first
-                          byte the forward server sent on accepting arrives
+  connect to first byte   on channel 4: a local connection until the byte
+                          the forward server sends on accepting arrives
+                          (server speaks first), and until the forward
+                          server has the byte the client sent (client
+                          speaks first)
   one channel up / down   SIZE bytes one way only
   one channel both ways   SIZE bytes each way at once
   five channels both ways SIZE bytes each way on every channel at once
 
 A direction's rate runs from its first byte to its last, so the connect time
-is not in it. CPU % and peak RSS of the four processes are sampled from /proc
-during each run; "per busy channel" divides the sum by the channels busy.
+is not in it. CPU % (user and system) and peak RSS of the four processes are
+sampled from /proc during each run; "per busy channel" divides the sum by the
+channels busy.
 
 usage: tunnel_bench.py --host PATH --sim PATH [--size BYTES] [--connects N]
                        [--smoke] [--profile DIR]
@@ -38,7 +42,7 @@ FORWARD = [("127.0.0.2", 21), ("127.0.0.1", 19101), ("127.0.0.1", 19102),
 
 # What the forward servers do with the next connection: bytes to send, bytes
 # to take, or the one-byte greeting of the latency runs.
-MODE = {"down": 0, "up": 0, "greet": False}
+MODE = {"down": 0, "up": 0, "greet": False, "heard": None}
 SERVER_RESULTS = {}
 OPEN = {"count": 0}
 OPEN_LOCK = threading.Lock()
@@ -95,6 +99,9 @@ def serve(address, key):
         try:
             if MODE["greet"]:
                 conn.sendall(b"!")
+            elif MODE["heard"] is not None:
+                if conn.recv(1):
+                    MODE["heard"].append(time.monotonic())
             else:
                 SERVER_RESULTS[key] = exchange(conn, e2e.pattern(200 + key, MODE["down"]),
                                                MODE["up"])
@@ -120,7 +127,7 @@ def serve(address, key):
 def proc_sample(pid):
     with open("/proc/%d/stat" % pid) as f:
         fields = f.read().rsplit(")", 1)[1].split()
-    ticks = int(fields[11]) + int(fields[12])
+    ticks = (int(fields[11]), int(fields[12]))   # user, system
     rss = 0
     with open("/proc/%d/status" % pid) as f:
         for line in f:
@@ -151,7 +158,7 @@ def settle(timeout=30):
 def run_channels(world, channels, up, down):
     """Moves up bytes to the forward server and down bytes back on every
     channel at once; returns per-channel (up rate, down rate), the elapsed
-    time and (CPU %, peak RSS kB) of every process."""
+    time and (user %, system %, peak RSS kB) of every process."""
     settle()
     SERVER_RESULTS.clear()
     MODE.update(up=up, down=down, greet=False)
@@ -184,25 +191,53 @@ def run_channels(world, channels, up, down):
         assert c["bytes"] == down and c["hash"] == hashlib.sha256(e2e.pattern(200 + ch, down)).hexdigest(), \
             "channel %d: bytes to the client differ" % ch
         rates[ch] = (rate(s) if up else None, rate(c) if down else None)
-    samples = {name: ((end[name][0] - start[name][0]) / hz / elapsed * 100, peak[name])
+    samples = {name: tuple((end[name][0][k] - start[name][0][k]) / hz / elapsed * 100
+                           for k in (0, 1)) + (peak[name],)
                for name in start}
     return rates, elapsed, samples
 
 
+def idle_cpu(world, seconds):
+    """CPU % (user, system) of every process with the tunnel up and quiet."""
+    hz = os.sysconf("SC_CLK_TCK")
+    start = {p.name: proc_sample(p.p.pid)[0] for p in world.procs}
+    t0 = time.monotonic()
+    time.sleep(seconds)
+    elapsed = time.monotonic() - t0
+    end = {p.name: proc_sample(p.p.pid)[0] for p in world.procs}
+    return {name: tuple((end[name][k] - start[name][k]) / hz / elapsed * 100 for k in (0, 1))
+            for name in start}
+
+
 def connect_latency(world, count):
-    MODE.update(greet=True)
-    times = []
+    """Server speaks first: connect until the forward server's greeting
+    arrives. Client speaks first: connect and send until the forward server
+    has the byte."""
+    greet, heard = [], []
     for _ in range(count):
+        MODE.update(greet=True, heard=None)
         t0 = time.monotonic()
         s = socket.create_connection(("127.0.0.1", e2e.CLIENT_PORTS[4]))
         s.settimeout(30)
         first = s.recv(1)
-        times.append(time.monotonic() - t0)
+        greet.append(time.monotonic() - t0)
         assert first == b"!", "channel 4: greeting %r" % first
         s.close()
         settle()
-    MODE.update(greet=False)
-    return times
+        arrivals = []
+        MODE.update(greet=False, heard=arrivals)
+        t0 = time.monotonic()
+        s = socket.create_connection(("127.0.0.1", e2e.CLIENT_PORTS[4]))
+        s.sendall(b"?")
+        deadline = time.monotonic() + 30
+        while not arrivals and time.monotonic() < deadline:
+            time.sleep(0.0005)
+        assert arrivals, "channel 4: the forward server got no byte"
+        heard.append(arrivals[0] - t0)
+        s.close()
+        settle()
+    MODE.update(greet=False, heard=None)
+    return greet, heard
 
 
 def fmt_rate(v):
@@ -219,9 +254,10 @@ def report(title, rates, elapsed, samples, size, busy):
         both = ups + downs
         print("  lowest per channel per direction %s, mean %s"
               % (fmt_rate(min(both)), fmt_rate(statistics.mean(both))))
-    total = sum(cpu for cpu, _ in samples.values())
-    for name, (cpu, rss) in samples.items():
-        print("  %-16s CPU %5.1f %%  peak RSS %6.1f MB" % (name, cpu, rss / 1024))
+    total = sum(user + system for user, system, _ in samples.values())
+    for name, (user, system, rss) in samples.items():
+        print("  %-16s CPU %5.1f %% (user %4.1f, system %4.1f)  peak RSS %6.1f MB"
+              % (name, user + system, user, system, rss / 1024))
     print("  all four processes CPU %.1f %% of one core: %.2f %% per busy channel"
           % (total, total / busy))
 
@@ -257,11 +293,16 @@ def main():
     failed = True
     try:
         world.up()
+        idle = idle_cpu(world, 2 if args.smoke else 5)
+        print("idle, five streams open: all four processes CPU %.1f %% of one core (%s)"
+              % (sum(u + v for u, v in idle.values()),
+                 ", ".join("%s %.1f" % (n, u + v) for n, (u, v) in idle.items())))
         if args.connects > 0:
-            times = connect_latency(world, args.connects)
-            print("connect to first byte, channel 4, %d connections: median %.1f ms, "
-                  "min %.1f, max %.1f" % (len(times), statistics.median(times) * 1000,
-                                         min(times) * 1000, max(times) * 1000))
+            greet, heard = connect_latency(world, args.connects)
+            for what, times in (("server speaks first", greet), ("client speaks first", heard)):
+                print("connect to first byte, channel 4, %s, %d connections: median %.1f ms, "
+                      "min %.1f, max %.1f" % (what, len(times), statistics.median(times) * 1000,
+                                             min(times) * 1000, max(times) * 1000))
         size = args.size
         for title, up, down in (("one channel up", size, 0), ("one channel down", 0, size),
                                 ("one channel both ways", size, size)):
