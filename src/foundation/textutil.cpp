@@ -14,16 +14,22 @@ bool isPunct(unsigned char c)
            !(c >= 'a' && c <= 'z');
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return 0;
-}
+// Value of each byte as a hexadecimal digit; every other byte counts 0.
+struct HexValues {
+    unsigned char value[256] = {};
+    constexpr HexValues()
+    {
+        for (int c = '0'; c <= '9'; ++c)
+            value[c] = static_cast<unsigned char>(c - '0');
+        for (int c = 'A'; c <= 'F'; ++c)
+            value[c] = static_cast<unsigned char>(c - 'A' + 10);
+        for (int c = 'a'; c <= 'f'; ++c)
+            value[c] = static_cast<unsigned char>(c - 'a' + 10);
+    }
+};
+constexpr HexValues kHexValues;
+
+unsigned hexValue(char c) { return kHexValues.value[static_cast<unsigned char>(c)]; }
 
 bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
@@ -83,7 +89,7 @@ int hexToBytes(const char* text, unsigned char* out, size_t outSize)
         return 0;
     }
     for (size_t k = 0; k < count; ++k)
-        out[k] = static_cast<unsigned char>(16 * hexValue(text[2 * k]) + hexValue(text[2 * k + 1]));
+        out[k] = static_cast<unsigned char>((hexValue(text[2 * k]) << 4) | hexValue(text[2 * k + 1]));
     return static_cast<int>(count);
 }
 

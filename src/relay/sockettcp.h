@@ -15,6 +15,7 @@
 #include "platform/winsock.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -163,6 +164,7 @@ private:
     void waitForThread();
 
     int32_t targetError; // why targetAddr holds no address (a failed lookup)
+    std::chrono::steady_clock::time_point relayDue; // start of the next relay pass
     std::mutex threadMutex;
     std::condition_variable threadCv;
     bool threadDone = true;

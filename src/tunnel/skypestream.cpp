@@ -42,7 +42,19 @@ void buildHeader(unsigned char* packet, int kind, int code, int port, int reply,
     writeA2aHeader(packet, header);
 }
 
-const char kHexDigits[] = "0123456789abcdef";
+// The two lower-case hexadecimal digits of every byte value.
+struct HexPairs {
+    char pair[256][2] = {};
+    constexpr HexPairs()
+    {
+        constexpr char digits[] = "0123456789abcdef";
+        for (int b = 0; b < 256; ++b) {
+            pair[b][0] = digits[b >> 4];
+            pair[b][1] = digits[b & 0x0f];
+        }
+    }
+};
+constexpr HexPairs kHexPairs;
 
 void logLine(int kind, const char* format, const char* a, const char* b, int number)
 {
@@ -161,10 +173,8 @@ int QK_SKYPESTREAM::sendPacket(unsigned char* packet, int length)
 
     char* hex = static_cast<size_t>(length) <= STREAM_SMALL_PACKET_SIZE ? smallHex : large().hex;
     char* out = hex;
-    for (int i = 0; i < length; ++i) {
-        *out++ = kHexDigits[packet[i] >> 4];
-        *out++ = kHexDigits[packet[i] & 0x0f];
-    }
+    for (int i = 0; i < length; ++i, out += 2)
+        std::memcpy(out, kHexPairs.pair[packet[i]], 2);
     *out = '\0';
     return sendWriteCommand(hex);
 }

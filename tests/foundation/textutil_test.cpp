@@ -115,6 +115,28 @@ TEST(HexToBytes, DecodesPairs)
     EXPECT_EQ(out[3], 0x03);
 }
 
+TEST(HexToBytes, EveryCharacterAsEitherDigit)
+{
+    // Each of the 255 non-NUL characters in the high and in the low place
+    // against '7': its digit value, or 0 for anything that is not a digit.
+    for (int c = 1; c < 256; ++c) {
+        int want = 0;
+        if (c >= '0' && c <= '9')
+            want = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            want = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            want = c - 'A' + 10;
+        const char high[] = {static_cast<char>(c), '7', '\0'};
+        const char low[] = {'7', static_cast<char>(c), '\0'};
+        unsigned char out = 0x55;
+        EXPECT_EQ(hexToBytes(high, &out, 1), 1);
+        EXPECT_EQ(out, want * 16 + 7) << "high " << c;
+        EXPECT_EQ(hexToBytes(low, &out, 1), 1);
+        EXPECT_EQ(out, 0x70 + want) << "low " << c;
+    }
+}
+
 TEST(HexToBytes, OddLengthOrTooLongYieldsNothing)
 {
     struct {

@@ -358,6 +358,10 @@ void PeerNetwork::sendFrame(Link* l, std::string_view bytes)
     l->socket->write(h, 4);
     if (n > 0)
         l->socket->write(bytes.data(), static_cast<qint64>(n));
+    // Out now, not when the loop next looks at the socket: the client's
+    // notifications sent before that (each a round trip) would hold back
+    // a text and, at the peer, the ACK that ends its SENDING.
+    l->socket->flush();
 }
 
 // ---------------------------------------------------------------- public
