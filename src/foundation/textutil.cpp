@@ -27,6 +27,20 @@ int hexValue(char c)
 
 bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
+// Where to cut text[0..n) when text[n] continues a UTF-8 character: before
+// that character's start (its lead byte and at most two continuation bytes
+// lie before the cut). Continuation bytes without such a start are no
+// character; the cut stays at n then.
+size_t characterStart(const char* text, size_t n)
+{
+    size_t k = n;
+    while (k > 0 && n - k < 2 && isContinuation(static_cast<unsigned char>(text[k - 1])))
+        --k;
+    if (k > 0 && static_cast<unsigned char>(text[k - 1]) >= 0xC0)
+        return k - 1;
+    return n;
+}
+
 } // namespace
 
 char* nextToken(char* text, char* out, size_t outSize, const char* delimiter)
@@ -54,12 +68,8 @@ char* nextToken(char* text, char* out, size_t outSize, const char* delimiter)
             } else if (!cut) {
                 cut = true;
                 // Drop a UTF-8 character that would be split by the cut.
-                if (isContinuation(c)) {
-                    while (n > 0 && isContinuation(static_cast<unsigned char>(out[n - 1])))
-                        --n;
-                    if (n > 0 && static_cast<unsigned char>(out[n - 1]) >= 0xC0)
-                        --n;
-                }
+                if (isContinuation(c))
+                    n = characterStart(out, n);
             }
         }
     }
@@ -96,12 +106,8 @@ size_t copyText(char* out, size_t outSize, const char* text)
     if (text) {
         while (n < room && text[n] != '\0')
             ++n;
-        if (n == room && text[n] != '\0' && isContinuation(static_cast<unsigned char>(text[n]))) {
-            while (n > 0 && isContinuation(static_cast<unsigned char>(text[n - 1])))
-                --n;
-            if (n > 0 && static_cast<unsigned char>(text[n - 1]) >= 0xC0)
-                --n;
-        }
+        if (n == room && text[n] != '\0' && isContinuation(static_cast<unsigned char>(text[n])))
+            n = characterStart(text, n);
         std::memcpy(out, text, n);
     }
     out[n] = '\0';
