@@ -119,14 +119,16 @@ bool findValue(const char* section, const char* key, const char* fileName, std::
     std::vector<Line> lines;
     if (readLines(fileName, &lines) != ReadResult::Ok)
         return false;
+    // Names without the blanks around them, as the writer stores them.
+    const std::string_view sectionName = trim(section), keyName = trim(key);
     bool inSection = false;
     for (const Line& line : lines) {
         std::string_view name, k, v;
         if (line.header(&name)) {
             if (inSection)
                 return false; // the first section of that name counts
-            inSection = sameName(name, section);
-        } else if (inSection && line.entry(&k, &v) && sameName(k, key)) {
+            inSection = sameName(name, sectionName);
+        } else if (inSection && line.entry(&k, &v) && sameName(k, keyName)) {
             value->assign(v);
             return true;
         }
