@@ -14,6 +14,7 @@
 #include "skypelink/skypecom.h"
 #include "tunnel/ftprewrite.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -309,7 +310,9 @@ void QK_SKYPESTREAM::repRead(const char* text)
         trace("●●●●DATA NASHI headerSize=%d\n", header.headerSize);
         return;
     }
-    uint32_t size = static_cast<uint32_t>(header.headerSize) + header.payloadSize;
+    // The relay takes the payload from behind the 40-byte header, whatever
+    // headerSize says: the packet reaches at least that far.
+    uint32_t size = std::max<uint32_t>(header.headerSize, kHeaderSize) + header.payloadSize;
     if (size > static_cast<uint32_t>(decoded)) {
         trace("QK_SKYPESTREAM::repRead() packet of %u bytes in %d decoded bytes: no packet\n", size, decoded);
         return;
@@ -402,7 +405,7 @@ void QK_SKYPESTREAM::repRead(const char* text)
         if (ftp == 1) {
             rewriteFtpText();
             A2aPacketHeader rewritten = readA2aHeader(packetBuffer);
-            size = static_cast<uint32_t>(rewritten.headerSize) + rewritten.payloadSize;
+            size = std::max<uint32_t>(rewritten.headerSize, kHeaderSize) + rewritten.payloadSize;
             mainSocket = tcpManager->mainSocket;
             if (mainSocket == nullptr || mainSocket->fromPeer == nullptr)
                 break;

@@ -344,6 +344,50 @@ TEST_F(StreamTest, TextsThatCarryNoPacketChangeNothing)
     EXPECT_EQ(stream->recvSeq, 1u);
 }
 
+TEST_F(StreamTest, PayloadIsTakenBehindTheFortyByteHeaderWhateverHeaderSizeSays)
+{
+    open();
+    QK_SOCKETTCP* main = manager->addMainSocket(80, SOCKET_STATE_CONNECTED);
+    A2aPacketHeader header;
+    std::string delivered;
+    // An earlier packet leaves its bytes in the slot the next one takes.
+    queuePacket(main->fromPeer.get(), makePacket(KIND_DATA, 0, 80, 0, "STALE-BYTES"));
+    ASSERT_TRUE(dequeue(main->fromPeer.get(), &header, &delivered));
+
+    // headerSize 36: the relay still reads the payload from offset 40, so the
+    // whole payload travels, not 4 bytes short and made up with what the
+    // queue slot held.
+    std::vector<unsigned char> shortHeader = makePacket(KIND_DATA, 0, 80, 0, "payload");
+    shortHeader[0] = 36;
+    read(shortHeader);
+    ASSERT_TRUE(dequeue(main->fromPeer.get(), &header, &delivered));
+    EXPECT_EQ(delivered, "payload");
+    EXPECT_EQ(stream->recvSeq, 1u);
+
+    // headerSize 30 with a payloadSize that reaches past the text behind offset 40.
+    std::vector<unsigned char> reachesPast = makePacket(KIND_DATA, 0, 80, 1, "0123456789");
+    reachesPast[0] = 30;
+    reachesPast[2] = 14;
+    read(reachesPast);
+    EXPECT_EQ(stream->recvSeq, 1u) << "no packet";
+    EXPECT_EQ(main->fromPeer->count, 0);
+}
+
+TEST_F(StreamTest, RewrittenFtpTextBehindAShortHeaderTravelsWhole)
+{
+    open(0);
+    QK_SOCKETTCP* main = manager->addMainSocket(21, SOCKET_STATE_CONNECTED);
+    manager->createDataLinkResult = 50000;
+    std::vector<unsigned char> passive =
+        makePacket(KIND_DATA, 0, 21, 0, "227 Entering Passive Mode (192,168,0,10,4,1).\r\n");
+    passive[0] = 36;   // headerSize
+    read(passive);
+    A2aPacketHeader header;
+    std::string delivered;
+    ASSERT_TRUE(dequeue(main->fromPeer.get(), &header, &delivered));
+    EXPECT_TRUE(delivered.ends_with(",195,80)\r\n")) << delivered;
+}
+
 TEST_F(StreamTest, UpperCaseHexDecodesToTheSamePacket)
 {
     open();
