@@ -163,13 +163,15 @@ std::vector<unsigned char> expectedPacket(std::string_view line)
     return packet;
 }
 
-// Marks every slot, so that bytes a packet did not bring show up.
+// Marks the slots that the next packets take (one reply queues at most two),
+// so that bytes a packet did not bring show up.
 void markSlots(QK_SOCKETTCP* s)
 {
     if (s == nullptr)
         return;
-    for (int i = 0; i < QUE_SLOT_COUNT; ++i)
-        std::memset(s->fromPeer->slots[i].data, 0xA5, QUE_ENTRY_SIZE);
+    for (int i = 0; i < 2; ++i)
+        std::memset(s->fromPeer->slots[(s->fromPeer->writeIndex + i) % QUE_SLOT_COUNT].data, 0xA5,
+                    QUE_ENTRY_SIZE);
 }
 
 // Takes every waiting entry as a relay thread does and checks what it would send.
