@@ -4,6 +4,7 @@
 // the application model, its applications and their streams with real TCP
 // managers. A fresh hub per input, in the application mode the input picks.
 #include "app/zorvanefortcpcom.h"
+#include "fuzzdirectory.h"
 #include "platform/trace.h"
 #include "platform/winsock.h"
 #include "support/fakeskype.h"
@@ -149,11 +150,7 @@ void step(CZorvaneForTcpCom& hub, std::string_view line)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    char pattern[] = "/tmp/zorvane-fuzz-hub-XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    if (dir == nullptr)
-        std::abort();
-    const std::string desktop = std::string(dir) + "/desktop";
+    const std::string desktop = makeFuzzDirectory("/tmp", "hub") + "/desktop";
     setenv("ZORVANE_DESKTOP", desktop.c_str(), 1);
     if (std::getenv("ZORVANE_FUZZ_TRACE") == nullptr)
         setTraceEnabled(false);

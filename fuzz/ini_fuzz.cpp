@@ -3,6 +3,7 @@
 // section and key, as text and, for numbers written as "%d", as an integer;
 // every value written before still reads as it was, unless a later write
 // replaced it; a write that is refused leaves the file as it was.
+#include "fuzzdirectory.h"
 #include "platform/ini.h"
 #include "platform/trace.h"
 
@@ -84,10 +85,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
         setTraceEnabled(false);
     // On a memory file system where there is one: every write is synced.
     const char* base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    std::string pattern = std::string(base) + "/zorvane-fuzz-ini-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr)
-        std::abort();
-    path = pattern + "/ZorvaneForTcp.ini";
+    path = makeFuzzDirectory(base, "ini") + "/ZorvaneForTcp.ini";
     return 0;
 }
 

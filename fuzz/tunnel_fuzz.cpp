@@ -6,6 +6,7 @@
 // send: the payload bytes of the decoded packet, or a rewritten FTP text that
 // names the data link's port.
 #include "foundation/que.h"
+#include "fuzzdirectory.h"
 #include "platform/trace.h"
 #include "platform/winsock.h"
 #include "relay/a2apacket.h"
@@ -219,11 +220,7 @@ void resetSocket(QK_SOCKETTCP* s, bool mainLink, int state)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    char pattern[] = "/tmp/zorvane-fuzz-tunnel-XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    if (dir == nullptr)
-        std::abort();
-    const std::string desktop = std::string(dir) + "/desktop";
+    const std::string desktop = makeFuzzDirectory("/tmp", "tunnel") + "/desktop";
     setenv("ZORVANE_DESKTOP", desktop.c_str(), 1);
     if (std::getenv("ZORVANE_FUZZ_TRACE") == nullptr)
         setTraceEnabled(false);

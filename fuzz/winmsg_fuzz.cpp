@@ -7,6 +7,7 @@
 // every posted one likewise once the loop runs; every request that wants an
 // answer gets one, in order, with the procedure's result; and the connection
 // ends.
+#include "fuzzdirectory.h"
 #include "platform/trace.h"
 #include "platform/winmsg_internal.h"
 #include "platform/winmsg_wire.h"
@@ -203,11 +204,7 @@ void readReplies(int fd, std::string& replies, bool& ended)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    char pattern[] = "/tmp/zorvane-fuzz-winmsg-XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    if (dir == nullptr)
-        std::abort();
-    const std::string desktop = std::string(dir) + "/desktop";
+    const std::string desktop = makeFuzzDirectory("/tmp", "winmsg") + "/desktop";
     setenv("ZORVANE_DESKTOP", desktop.c_str(), 1);
     if (std::getenv("ZORVANE_FUZZ_TRACE") == nullptr)
         setTraceEnabled(false);
