@@ -33,6 +33,20 @@ unsigned hexValue(char c) { return kHexValues.value[static_cast<unsigned char>(c
 
 bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
+// Where to cut text[0..n) when text[n] continues a UTF-8 character: before
+// that character's start (its lead byte and at most two continuation bytes
+// lie before the cut). Continuation bytes without such a start are no
+// character; the cut stays at n then.
+size_t characterStart(const char* text, size_t n)
+{
+    size_t k = n;
+    while (k > 0 && n - k < 2 && isContinuation(static_cast<unsigned char>(text[k - 1])))
+        --k;
+    if (k > 0 && static_cast<unsigned char>(text[k - 1]) >= 0xC0)
+        return k - 1;
+    return n;
+}
+
 } // namespace
 
 const char* nextToken(const char* text, char* out, size_t outSize, const char* delimiter)
@@ -60,12 +74,8 @@ const char* nextToken(const char* text, char* out, size_t outSize, const char* d
             } else if (!cut) {
                 cut = true;
                 // Drop a UTF-8 character that would be split by the cut.
-                if (isContinuation(c)) {
-                    while (n > 0 && isContinuation(static_cast<unsigned char>(out[n - 1])))
-                        --n;
-                    if (n > 0 && static_cast<unsigned char>(out[n - 1]) >= 0xC0)
-                        --n;
-                }
+                if (isContinuation(c))
+                    n = characterStart(out, n);
             }
         }
     }
@@ -102,12 +112,8 @@ size_t copyText(char* out, size_t outSize, const char* text)
     if (text) {
         while (n < room && text[n] != '\0')
             ++n;
-        if (n == room && text[n] != '\0' && isContinuation(static_cast<unsigned char>(text[n]))) {
-            while (n > 0 && isContinuation(static_cast<unsigned char>(text[n - 1])))
-                --n;
-            if (n > 0 && static_cast<unsigned char>(text[n - 1]) >= 0xC0)
-                --n;
-        }
+        if (n == room && text[n] != '\0' && isContinuation(static_cast<unsigned char>(text[n])))
+            n = characterStart(text, n);
         std::memcpy(out, text, n);
     }
     out[n] = '\0';

@@ -583,7 +583,9 @@ void QK_SKYPESTREAM::repRead(const char* text)
         trace("●●●●DATA NASHI headerSize=%d\n", header.headerSize);
         return;
     }
-    uint32_t size = static_cast<uint32_t>(header.headerSize) + header.payloadSize;
+    // The relay takes the payload from behind the 40-byte header, whatever
+    // headerSize says: the packet reaches at least that far.
+    uint32_t size = std::max<uint32_t>(header.headerSize, kHeaderSize) + header.payloadSize;
     if (size > static_cast<uint32_t>(decoded)) {
         trace("QK_SKYPESTREAM::repRead() packet of %u bytes in %d decoded bytes: no packet\n", size, decoded);
         return;

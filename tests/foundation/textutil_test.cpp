@@ -93,6 +93,13 @@ TEST(NextToken, LongTokenIsCutToItsAreaAndSkipped)
     EXPECT_EQ(split("山田,x", ",", 5), (std::vector<Step>{{"山", "x"}, {"x", end}}));
     EXPECT_EQ(split("ab,c", ",", 1), (std::vector<Step>{{"", "c"}, {"", end}}));
 
+    // Bytes that are no UTF-8 character (a run of continuation bytes) are cut
+    // at the area's end, not given up to its start.
+    EXPECT_EQ(split(std::string(40, '\x99') + ",x", ",", 6),
+              (std::vector<Step>{{std::string(5, '\x99'), "x"}, {"x", end}}));
+    EXPECT_EQ(split("a" + std::string(40, '\x99'), nullptr, 6),
+              (std::vector<Step>{{"a" + std::string(4, '\x99'), end}}));
+
     char text[] = "abc";
     char out = 'q';
     EXPECT_EQ(nextToken(text, &out, 0, ","), nullptr);
@@ -176,6 +183,10 @@ TEST(CopyText, CutsToItsAreaOnACharacterBoundary)
         {nullptr, 4, ""},
         {"ab\xe3\x81\x82", 5, "ab"},           // the 3-byte character does not fit whole
         {"ab\xe3\x81\x82", 6, "ab\xe3\x81\x82"},
+        {"\xf0\x9f\x98\x80z", 4, ""},            // a 4-byte character cut after 3
+        // A run of continuation bytes is no character: cut where the area ends.
+        {"\x99\x99\x99\x99\x99\x99\x99", 5, "\x99\x99\x99\x99"},
+        {"a\xe3\x81\x99\x99\x99\x99", 6, "a\xe3\x81\x99\x99"},
     };
     for (const Case& c : cases) {
         char out[16];

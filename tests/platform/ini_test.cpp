@@ -88,6 +88,23 @@ TEST_F(Ini, NamesIgnoreLetterCaseAndBlanks)
     EXPECT_EQ(getInt("", "comment"), -7) << "comments are no keys";
 }
 
+TEST_F(Ini, NamesGivenWithBlanksReadBackWhatWasWritten)
+{
+    // The writer stores names without the blanks around them; the reader
+    // finds them again with the same arguments.
+    struct {
+        const char* section;
+        const char* key;
+    } cases[] = {{" SYSTEM", "APPMODE"}, {"SERVER\t", " FOWERDHOST1 "}, {"", " k"}, {" ", "\tk2"}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(WritePrivateProfileStringA(c.section, c.key, "5", path.c_str())) << c.key;
+        EXPECT_EQ(getInt(c.section, c.key), 5) << "[" << c.section << "] " << c.key;
+        EXPECT_EQ(getString(c.section, c.key), "5") << "[" << c.section << "] " << c.key;
+    }
+    write("[SYSTEM]\nAPPMODE=1\n");
+    EXPECT_EQ(getInt(" system ", "\tappmode"), 1);
+}
+
 TEST_F(Ini, IntegersAreSignedDecimal)
 {
     write("[N]\na=-1\nb=+17\nc=2147483647\nd=-2147483648\ne=2147483648\nf=12abc\ng=abc\nh=\n"

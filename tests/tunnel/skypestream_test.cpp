@@ -353,12 +353,13 @@ TEST_F(StreamTest, HeaderOnlyPacketsAndDataPacketsAlternate)
     read(makePacket(KIND_NULL, 0, 0, 2));
     read(makePacket(KIND_DATA, 0, 80, 3, "de"));
     read(makePacket(KIND_CONTROL, DISCONNECT_REQUEST, 80, 4));
-    // A 40-byte packet whose header claims a payload within those 40 bytes.
+    // A 40-byte packet whose header claims a payload within those 40 bytes:
+    // the payload lies behind offset 40, so the text holds no packet.
     std::vector<unsigned char> shortHeader = makePacket(KIND_DATA, 0, 80, 5);
     shortHeader[0] = 30;   // headerSize 30
     shortHeader[2] = 10;   // payloadSize 10
     read(shortHeader);
-    EXPECT_EQ(stream->recvSeq, 6u);
+    EXPECT_EQ(stream->recvSeq, 5u);
     EXPECT_TRUE(takeCommands().empty());
     A2aPacketHeader header;
     std::string payload;
@@ -369,10 +370,51 @@ TEST_F(StreamTest, HeaderOnlyPacketsAndDataPacketsAlternate)
     ASSERT_TRUE(dequeue(main->fromPeer.get(), &header, &payload));
     EXPECT_EQ(header.code, DISCONNECT_REQUEST);
     EXPECT_EQ(header.sequence, 4u);
-    ASSERT_TRUE(dequeue(main->fromPeer.get(), &header, &payload));
-    EXPECT_EQ(header.headerSize, 30);
-    EXPECT_EQ(header.sequence, 5u);
     EXPECT_FALSE(dequeue(main->fromPeer.get(), &header, &payload));
+}
+
+TEST_F(StreamTest, PayloadIsTakenBehindTheFortyByteHeaderWhateverHeaderSizeSays)
+{
+    open();
+    QK_SOCKETTCP* main = manager->addMainSocket(80, SOCKET_STATE_CONNECTED);
+    A2aPacketHeader header;
+    std::string delivered;
+    // An earlier packet leaves its bytes in the slot the next one takes.
+    queuePacket(main->fromPeer.get(), makePacket(KIND_DATA, 0, 80, 0, "STALE-BYTES"));
+    ASSERT_TRUE(dequeue(main->fromPeer.get(), &header, &delivered));
+
+    // headerSize 36: the relay still reads the payload from offset 40, so the
+    // whole payload travels, not 4 bytes short and made up with what the
+    // queue slot held.
+    std::vector<unsigned char> shortHeader = makePacket(KIND_DATA, 0, 80, 0, "payload");
+    shortHeader[0] = 36;
+    read(shortHeader);
+    ASSERT_TRUE(dequeue(main->fromPeer.get(), &header, &delivered));
+    EXPECT_EQ(delivered, "payload");
+    EXPECT_EQ(stream->recvSeq, 1u);
+
+    // headerSize 30 with a payloadSize that reaches past the text behind offset 40.
+    std::vector<unsigned char> reachesPast = makePacket(KIND_DATA, 0, 80, 1, "0123456789");
+    reachesPast[0] = 30;
+    reachesPast[2] = 14;
+    read(reachesPast);
+    EXPECT_EQ(stream->recvSeq, 1u) << "no packet";
+    EXPECT_EQ(main->fromPeer->count, 0);
+}
+
+TEST_F(StreamTest, RewrittenFtpTextBehindAShortHeaderTravelsWhole)
+{
+    open(0);
+    QK_SOCKETTCP* main = manager->addMainSocket(21, SOCKET_STATE_CONNECTED);
+    manager->createDataLinkResult = 50000;
+    std::vector<unsigned char> passive =
+        makePacket(KIND_DATA, 0, 21, 0, "227 Entering Passive Mode (192,168,0,10,4,1).\r\n");
+    passive[0] = 36;   // headerSize
+    read(passive);
+    A2aPacketHeader header;
+    std::string delivered;
+    ASSERT_TRUE(dequeue(main->fromPeer.get(), &header, &delivered));
+    EXPECT_TRUE(delivered.ends_with(",195,80).\r\n")) << delivered;
 }
 
 TEST_F(StreamTest, UpperCaseHexDecodesToTheSamePacket)
