@@ -1,16 +1,25 @@
-# zorvane_embed_version(<target>)
+# zorvane_embed_version(<target> [PRODUCT_VERSION <text>])
 # Embeds the version resource in the executable <target>: the product version
-# of the project ("1, 0, 0, 1" for 1.0.0.1) under translation 0411/04B0, as
-# the ELF section ".zorvane_version" that platform/winver.h reads back.
+# of the project ("1, 0, 0, 1" for 1.0.0.1), or the text given (which may hold
+# semicolons), under translation 0411/04B0, as the ELF section
+# ".zorvane_version" that platform/winver.h reads back.
 function(zorvane_embed_version target)
-  foreach(part MAJOR MINOR PATCH TWEAK)
-    set(v "${PROJECT_VERSION_${part}}")
-    if(v STREQUAL "")
-      set(v 0)
-    endif()
-    list(APPEND parts ${v})
-  endforeach()
-  list(JOIN parts ", " product_version)
+  # Everything after PRODUCT_VERSION, its ";" kept (CMake splits there).
+  list(FIND ARGN PRODUCT_VERSION at)
+  if(at GREATER -1)
+    math(EXPR from "${at} + 1")
+    list(SUBLIST ARGN ${from} -1 rest)
+    list(JOIN rest ";" product_version)
+  else()
+    foreach(part MAJOR MINOR PATCH TWEAK)
+      set(v "${PROJECT_VERSION_${part}}")
+      if(v STREQUAL "")
+        set(v 0)
+      endif()
+      list(APPEND parts ${v})
+    endforeach()
+    list(JOIN parts ", " product_version)
+  endif()
 
   # hex of a text followed by its NUL
   function(_zv_text_hex out text)

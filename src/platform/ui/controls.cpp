@@ -17,6 +17,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <cstring>
+
 namespace {
 
 using afx::Window;
@@ -571,6 +573,15 @@ LRESULT controlMessage(Window& w, UINT message, WPARAM wParam, LPARAM lParam, bo
             return box->GetTopIndex();
         case LB_GETTEXTLEN:
             return box->GetTextLen(static_cast<int>(wParam));
+        case LB_GETTEXT: {
+            // Windows trusts the buffer to hold LB_GETTEXTLEN + 1 bytes.
+            std::string text;
+            int n = box->GetText(static_cast<int>(wParam), text);
+            if (n == LB_ERR || !lParam)
+                return LB_ERR;
+            std::memcpy(reinterpret_cast<char*>(lParam), text.c_str(), text.size() + 1);
+            return n;
+        }
         default:
             break;
         }

@@ -259,10 +259,7 @@ void showSystemMenu(Window& dialog, QPoint screen)
 } // namespace afx
 
 struct AfxDialogAccess {
-    static int& result(CDialog& d) { return d.m_result; }
-    static bool& ending(CDialog& d) { return d.m_ending; }
-    static bool& running(CDialog& d) { return d.m_running; }
-    static void*& loop(CDialog& d) { return d.m_loop; }
+    static HWND create(CDialog& d, CWnd* owner, bool modal);
 };
 
 // --- CDataExchange ---
@@ -303,46 +300,41 @@ CDialog::~CDialog()
         ::DestroyWindow(m_hWnd);
 }
 
-INT_PTR CDialog::DoModal()
+// Creates the window and its controls and runs the initialisation; the
+// window is shown when the template has WS_VISIBLE. nullptr on failure.
+HWND AfxDialogAccess::create(CDialog& d, CWnd* owner, bool modal)
 {
-    const DialogTemplate* t = AfxFindDialogTemplate(m_templateId);
+    const DialogTemplate* t = AfxFindDialogTemplate(d.m_templateId);
     if (!t) {
-        trace("DoModal: no dialog template %u\n", m_templateId);
-        return -1;
+        trace("dialog: no dialog template %u\n", d.m_templateId);
+        return nullptr;
     }
     afx::registerClasses();
-    m_result = IDCANCEL;
-    m_ending = false;
-    m_defId = 0;
-    CWnd* owner = m_pParentWnd;
-    if (!owner)
-        owner = afx::innermostModal();
+    d.m_result = IDCANCEL;
+    d.m_ending = false;
+    d.m_defId = 0;
     HWND ownerHwnd = owner ? owner->m_hWnd : nullptr;
-
-    // The window: WM_NCCREATE registers it, WM_CREATE reaches OnCreate.
-    DWORD style = t->style & ~WS_VISIBLE & ~WS_CHILD;
     // The widget is made at WM_NCCREATE (DefWindowProc), before WM_CREATE.
+    DWORD style = t->style & ~WS_VISIBLE & ~WS_CHILD;
     HWND hwnd = CreateWindowExA(t->exStyle, "ZorvaneDialog", t->caption ? t->caption : "", style, 0, 0, 0, 0,
-                                ownerHwnd, nullptr, nullptr, this);
-    if (!hwnd || !afx::find(hwnd)) {
-        trace("DoModal: dialog %u could not be created\n", m_templateId);
-        return -1;
+                                ownerHwnd, nullptr, nullptr, &d);
+    afx::Window* w = hwnd ? afx::find(hwnd) : nullptr;
+    if (!w || !d.m_hWnd) {
+        trace("dialog: dialog %u could not be created\n", d.m_templateId);
+        return nullptr;
     }
-    afx::Window* w = afx::find(hwnd);
-    // (OnCreate ran already; the widget and controls follow.)
-    if (!m_hWnd)
-        return -1;
     for (const DialogControl& c : t->controls) {
         afx::createControl(*w, c);
-        if (c.kind == ControlKind::DefPushButton && !m_defId)
-            m_defId = static_cast<UINT>(c.id);
+        if (c.kind == ControlKind::DefPushButton && !d.m_defId)
+            d.m_defId = static_cast<UINT>(c.id);
     }
-
-    modalStack.push_back(this);
-    m_running = true;
+    if (modal) {
+        modalStack.push_back(&d);
+        d.m_running = true;
+    }
     BOOL setFocus = static_cast<BOOL>(SendMessageA(hwnd, WM_INITDIALOG, 0, 0));
     w = afx::find(hwnd);
-    if (w && setFocus && !m_ending) {
+    if (w && setFocus && !d.m_ending) {
         // The first tab stop that can take the focus.
         for (afx::Window* c : w->children)
             if (c->widget && c->widget->focusPolicy() != Qt::NoFocus && !(c->style & WS_DISABLED) &&
@@ -354,14 +346,37 @@ INT_PTR CDialog::DoModal()
     if (w)
         afx::refreshAllColors(*w);
     // The dialog manager shows a visible template once its initialisation is done.
-    if (w && (t->style & WS_VISIBLE) && !m_ending)
-        ShowWindow(SW_SHOWNORMAL);
+    if (w && (t->style & WS_VISIBLE) && !d.m_ending)
+        d.ShowWindow(SW_SHOWNORMAL);
+    return afx::find(hwnd) ? hwnd : nullptr;
+}
 
+BOOL CDialog::Create(UINT templateId, CWnd* parent)
+{
+    if (m_hWnd)
+        return FALSE;
+    m_templateId = templateId;
+    if (parent)
+        m_pParentWnd = parent;
+    return AfxDialogAccess::create(*this, m_pParentWnd, false) ? TRUE : FALSE;
+}
+
+INT_PTR CDialog::DoModal()
+{
+    if (m_hWnd)
+        return -1;
+    CWnd* owner = m_pParentWnd;
+    if (!owner)
+        owner = afx::innermostModal();
     QPointer<QWidget> ownerWidget = owner ? owner->GetWidget() : nullptr;
+    HWND hwnd = AfxDialogAccess::create(*this, owner, true);
+    if (!hwnd && !m_running)
+        return -1;
+    afx::Window* w = hwnd ? afx::find(hwnd) : nullptr;
     if (w && w->widget && ownerWidget)
         w->widget->setWindowModality(Qt::ApplicationModal);
 
-    if (!m_ending && afx::find(hwnd)) {
+    if (!m_ending && w) {
         QEventLoop loop;
         m_loop = &loop;
         // First idle: a window still hidden is shown once more (the program's
@@ -384,7 +399,7 @@ INT_PTR CDialog::DoModal()
     modalStack.erase(std::remove(modalStack.begin(), modalStack.end(), this), modalStack.end());
 
     // Hide, then destroy: OnDestroy, the controls, PostNcDestroy.
-    if (afx::Window* x = afx::find(hwnd)) {
+    if (afx::Window* x = hwnd ? afx::find(hwnd) : nullptr) {
         if (x->style & WS_VISIBLE)
             afx::setWindowPos(*x, nullptr, 0, 0, 0, 0,
                               SWP_HIDEWINDOW | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);

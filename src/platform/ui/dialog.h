@@ -47,6 +47,10 @@ public:
     // IDOK, IDCANCEL or what EndDialog gave; -1 when the template is missing
     // or the window could not be created (OnCreate returned -1).
     virtual INT_PTR DoModal();
+    // Creates the window from the template without a loop of its own
+    // (modeless): WM_CREATE, the controls, OnInitDialog, shown when the
+    // template has WS_VISIBLE. DestroyWindow ends it. FALSE on failure.
+    BOOL Create(UINT templateId, CWnd* parent = nullptr);
     // Ends the modal loop with the result (the window goes once the loop has
     // returned). May be called from OnInitDialog.
     void EndDialog(int result);

@@ -167,8 +167,9 @@ MessageBoxRecorder::MessageBoxRecorder()
 
 MessageBoxRecorder::~MessageBoxRecorder()
 {
-    setMessageBoxHandler(qobject_cast<QApplication*>(QCoreApplication::instance()) ? afx::guiMessageBox
-                                                                                     : MessageBoxHandler());
+    bool gui = qobject_cast<QApplication*>(QCoreApplication::instance()) &&
+               QGuiApplication::platformName() != QStringLiteral("offscreen");
+    setMessageBoxHandler(gui ? afx::guiMessageBox : MessageBoxHandler());
 }
 
 void MessageBoxRecorder::queueAnswer(int answer) { m_answers.push_back(answer); }

@@ -111,7 +111,10 @@ void InitPlatformGui(int& argc, char** argv)
         trace("display: %s\n", platformName.c_str());
     QApplication::setQuitOnLastWindowClosed(false);
     InitPlatform(argc, argv);
-    setMessageBoxHandler(afx::guiMessageBox);
+    // Offscreen nobody could answer a box: the platform layer's default
+    // writes it to standard error and answers OK / Yes.
+    if (platformName != "offscreen")
+        setMessageBoxHandler(afx::guiMessageBox);
     afx::registerClasses();
     afx::startNotices();
 }

@@ -45,7 +45,9 @@ extern char** __argv;
 // InitPlatform, which it then calls) and installs the framework's message
 // boxes. Where QT_QPA_PLATFORM is unset and neither DISPLAY nor
 // WAYLAND_DISPLAY exists it uses Qt's offscreen platform; the trace says
-// which ("display: ..."). Also starts the platform notices (tray watch,
+// which ("display: ..."). Message boxes are QMessageBoxes on a display;
+// offscreen, where nobody could answer one, MessageBoxA keeps the platform
+// layer's default (standard error, answer OK / Yes). Also starts the platform notices (tray watch,
 // session end, logind's PrepareForSleep). Call once, before any window.
 void InitPlatformGui(int& argc, char** argv);
 // The Qt platform in use ("xcb", "offscreen", "wayland" ...).

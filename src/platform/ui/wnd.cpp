@@ -533,6 +533,11 @@ void CWnd::SetDlgItemInt(int id, UINT value, BOOL isSigned)
     SetDlgItemText(id, text.c_str());
 }
 
+LRESULT CWnd::SendDlgItemMessage(int id, UINT message, WPARAM wParam, LPARAM lParam) const
+{
+    return ::SendDlgItemMessageA(m_hWnd, id, message, wParam, lParam);
+}
+
 void CWnd::CheckDlgButton(int id, UINT check)
 {
     if (afx::Window* c = afx::child(afx::find(m_hWnd), id))
@@ -743,6 +748,12 @@ BOOL SetDlgItemTextA(HWND dialog, int id, const char* text)
         return FALSE;
     ::SendMessageA(c->hwnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text ? text : ""));
     return TRUE;
+}
+
+LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    HWND c = GetDlgItem(dialog, id);
+    return c ? ::SendMessageA(c, message, wParam, lParam) : 0;
 }
 
 UINT GetDlgItemTextA(HWND dialog, int id, char* buffer, int size)

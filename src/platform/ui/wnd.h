@@ -82,6 +82,7 @@ public:
     // Whole decimal number (signed when isSigned), else 0 with *translated FALSE.
     UINT GetDlgItemInt(int id, BOOL* translated = nullptr, BOOL isSigned = TRUE) const;
     void SetDlgItemInt(int id, UINT value, BOOL isSigned = TRUE);
+    LRESULT SendDlgItemMessage(int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
     void CheckDlgButton(int id, UINT check);
     UINT IsDlgButtonChecked(int id) const;
 
@@ -143,6 +144,7 @@ private:
 // The same for any window handle of the framework.
 HWND GetDlgItem(HWND dialog, int id);
 BOOL SetDlgItemTextA(HWND dialog, int id, const char* text);
+LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);
 UINT GetDlgItemTextA(HWND dialog, int id, char* buffer, int size);
 BOOL ShowWindow(HWND window, int cmdShow);
 BOOL IsWindowVisible(HWND window);
