@@ -65,6 +65,8 @@ public:
     UINT GetTemplateId() const { return m_templateId; }
     // True between DoModal's start and the end of its loop.
     bool IsModalRunning() const { return m_running; }
+    // True once EndDialog was called for the current run.
+    bool IsEnding() const { return m_ending; }
 
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
     LRESULT DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
