@@ -6,7 +6,7 @@ clients in front of the client.
 
 The program is watched the way a user's files show it: its "-D119" trace on
 standard output and its event-log files (LOG0.log, LOG1.log in its program
-directory), whose lines join the trace lines as "LOG <line>".
+directory), whose lines join the trace lines as "EVENTLOG <line>".
 
 Each case runs in a network namespace of its own (unshare -n, as root), so
 the channel ports (21, 80, ...) are free whatever else runs on the machine.
@@ -116,6 +116,8 @@ LINK_TRACE = "notify from SkypeCom status chenge %d"
 # Event-log text of the program's start line, and of a stream cancelled locally.
 START_LOG = ":EV:ZorvaneForTCP "
 CANCEL_LOG = "をキャンセル"
+# Event-log lines among the program's lines (no trace line begins so).
+EVENTLOG = "EVENTLOG "
 
 
 def link_status(status):
@@ -126,12 +128,12 @@ def link_status(status):
 
 def log_line(text):
     """Predicate: an event-log line that contains text."""
-    return lambda line: line.startswith("LOG ") and text in line
+    return lambda line: line.startswith(EVENTLOG) and text in line
 
 
 class Program(Proc):
     """zorvanefortcp with "-D119": its trace lines, and the lines its event
-    log appends to LOG0.log and LOG1.log, as "LOG <line>"."""
+    log appends to LOG0.log and LOG1.log, as "EVENTLOG <line>"."""
 
     LOG_FILES = ("LOG0.log", "LOG1.log")
 
@@ -164,7 +166,7 @@ class Program(Proc):
             if complete:
                 with self.cond:
                     for raw in complete:
-                        self.lines.append("LOG " + raw.decode("utf-8", "replace").rstrip("\r"))
+                        self.lines.append(EVENTLOG + raw.decode("utf-8", "replace").rstrip("\r"))
                     self.cond.notify_all()
 
     def _watch_logs(self):
@@ -657,8 +659,8 @@ def case_demo(world):
         for user in ("alice", "bob"):
             print("\nEvent log of %s (%s application):" % (user, "client" if user == "alice" else "server"))
             for line in world.hosts[user].lines:
-                if line.startswith("LOG "):
-                    print("  " + line[len("LOG "):])
+                if line.startswith(EVENTLOG):
+                    print("  " + line[len(EVENTLOG):])
         assert buf.getvalue() == served and out.returncode == 0
     finally:
         ftp_server.close()
