@@ -105,9 +105,9 @@ public:
         if (pid == 0) {
             setenv("ZORVANE_DESKTOP", desktop.c_str(), 1);
             setenv("QT_QPA_PLATFORM", "offscreen", 1);
-            int null = ::open("/dev/null", O_WRONLY);
-            dup2(null, 1);
-            dup2(null, 2);
+            int output = ::open((folder / "output.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(output, 1);
+            dup2(output, 2);
             execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -182,6 +182,10 @@ TEST(StartUp, UnusableDesktopSaysWhyAndEndsWithAnError)
     ProgramRun run(base / "program", desktop.string());
     EXPECT_EQ(run.waitExit(20000), 1);
     EXPECT_FALSE(std::filesystem::exists(base / "program" / "LOG0.log")) << "no window ran";
+    // Offscreen, the message box goes to standard error.
+    std::string output = readFile(base / "program" / "output.txt");
+    EXPECT_NE(output.find("ZorvaneForTcp cannot start: "), std::string::npos) << output;
+    EXPECT_NE(output.find(desktop.string()), std::string::npos) << output;
 }
 
 } // namespace
