@@ -108,9 +108,12 @@ xdotool key Escape
 wait_hidden "$client" || lane_fail "Esc did not hide the window"
 kill -0 "$client" 2>/dev/null || lane_fail "Esc ended the program"
 
-# A right click opens the tray menu; its first entry shows the window.
+# A right click opens the tray menu (a popup window of the program); its
+# first entry shows the window.
+before=$(lane_visible_windows)
 lane_click_tray 3 1
-sleep 0.7
+lane_wait_more_windows "$before" 5 || lane_fail "the right click on the icon opened no menu"
+sleep 0.3
 lane_shot 02-tray-menu
 xdotool key Down
 sleep 0.1
