@@ -18,6 +18,8 @@ const char* const singleInstanceMutexName = "__ZORVANEFORTCP_TESSIVARNEL__";
 namespace {
 // 1 when InitInstance gave up before the main dialog ran (exit status 1).
 int startFailed = 0;
+// The running instance's mutex: held, never closed, until the process ends.
+HANDLE instanceMutex = nullptr;
 } // namespace
 
 CZorvaneForTcpApp::CZorvaneForTcpApp() : CWinApp(nullptr) {}
@@ -69,10 +71,12 @@ BOOL CZorvaneForTcpApp::InitInstance()
         return -1;
     }
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex); // holds nothing
         MessageBoxA(nullptr, "     既に起動されています.     ", "２重起動", MB_OK);
         startFailed = 1;
         return -1;
     }
+    instanceMutex = mutex;
 
     applyCommandLineSwitches(__argc, __argv);
     setTraceEnabled(debugMode == 1);
