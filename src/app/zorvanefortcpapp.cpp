@@ -18,9 +18,9 @@ const char* const singleInstanceMutexName = "__ZORVANEFORTCP_TESSIVARNEL__";
 namespace {
 // 1 when InitInstance gave up before the main dialog ran (exit status 1).
 int startFailed = 0;
-// The running instance's mutex: held, never closed, until the process ends.
-HANDLE instanceMutex = nullptr;
 } // namespace
+
+HANDLE instanceMutex = nullptr;
 
 CZorvaneForTcpApp::CZorvaneForTcpApp() : CWinApp(nullptr) {}
 
