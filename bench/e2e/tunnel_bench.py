@@ -17,7 +17,7 @@ is not in it. CPU % (user and system) and peak RSS of the four processes are
 sampled from /proc during each run; "per busy channel" divides the sum by the
 channels busy.
 
-usage: tunnel_bench.py --host PATH --sim PATH [--size BYTES] [--connects N]
+usage: tunnel_bench.py --host PATH-OF-zorvanefortcp --sim PATH [--size BYTES] [--connects N]
                        [--smoke] [--profile DIR]
 --smoke: a tiny size and two connects; checks the plumbing (bytes exact),
 never the speed. --profile DIR: runs the four processes under callgrind
