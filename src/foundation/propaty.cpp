@@ -53,13 +53,15 @@ int readInt(const char* section, const char* key, int defaultValue, const std::s
     return static_cast<int>(GetPrivateProfileIntA(section, key, defaultValue, ini.c_str()));
 }
 
-// A port key: a value outside 1 to 65535, or one that is no number, loads as
-// the default and leaves an error line in the event log (written once the log
-// is on). A missing or empty key gives the default silently.
-int readPort(const char* section, const char* key, int defaultValue, const std::string& ini)
+// A port key: a value outside lowest to 65535, or one that is no number,
+// loads as the default and leaves an error line in the event log (written
+// once the log is on). A missing or empty key gives the default silently.
+// Local ports may be 0 (the port dialog takes it: the system picks the port);
+// a forward port may not.
+int readPort(const char* section, const char* key, int lowest, int defaultValue, const std::string& ini)
 {
     int value = static_cast<int>(GetPrivateProfileIntA(section, key, INT_MIN, ini.c_str()));
-    if (value >= 1 && value <= 65535)
+    if (value >= lowest && value <= 65535)
         return value;
     char text[64];
     GetPrivateProfileStringA(section, key, "", text, sizeof text, ini.c_str());
@@ -67,8 +69,8 @@ int readPort(const char* section, const char* key, int defaultValue, const std::
         return defaultValue;
     char line[192];
     std::snprintf(line, sizeof line,
-                  "設定ファイル [%s] %s=%s はポート番号(1-65535)ではありません。%d を使います",
-                  section, key, text, defaultValue);
+                  "設定ファイル [%s] %s=%s はポート番号(%d-65535)ではありません。%d を使います",
+                  section, key, text, lowest, defaultValue);
     trace("%s\n", line);
     QK_EVENTLOG::getInstance()->writeLogWhenEnabled(LOG_ER, line);
     return defaultValue;
@@ -103,13 +105,13 @@ void CZorvanePropaty::load()
     }
     for (int ch = 0; ch < 5; ++ch) {
         std::snprintf(key, sizeof key, "FOWERDPORT%d", ch + 1);
-        setForwardPort(ch, readPort("SERVER", key, defaultForwardPorts[ch], ini));
+        setForwardPort(ch, readPort("SERVER", key, 1, defaultForwardPorts[ch], ini));
     }
-    setFtpPort(readPort("CLIENT", "FTPPORT", 21, ini));
-    setHttpPort(readPort("CLIENT", "HTTPPORT", 80, ini));
-    setCvsPort(readPort("CLIENT", "CVSPORT", 2401, ini));
-    setGenPort1(readPort("CLIENT", "GENPORT1", 5900, ini));
-    setGenPort2(readPort("CLIENT", "GENPORT2", 9023, ini));
+    setFtpPort(readPort("CLIENT", "FTPPORT", 0, 21, ini));
+    setHttpPort(readPort("CLIENT", "HTTPPORT", 0, 80, ini));
+    setCvsPort(readPort("CLIENT", "CVSPORT", 0, 2401, ini));
+    setGenPort1(readPort("CLIENT", "GENPORT1", 0, 5900, ini));
+    setGenPort2(readPort("CLIENT", "GENPORT2", 0, 9023, ini));
     setAutoConnect(readInt("CLIENT", "AUTOCONNECT", 0, ini));
     GetPrivateProfileStringA("CLIENT", "AUTOCONNECTUSER", "", text, textSize, ini.c_str());
     setAutoConnectUser(text);
