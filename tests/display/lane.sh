@@ -1,0 +1,157 @@
+#!/usr/bin/env bash
+# The real display lane's harness: an Xvfb server, trayer as the system tray,
+# xdotool for clicks and keys, ImageMagick's import for screenshots.
+# Source it from a lane script:
+#   . tests/display/lane.sh
+#   lane_begin <screenshot dir>     # Xvfb and trayer; exits 77 (skip) when a tool is missing
+#   lane_run <log> <program> [args] # starts the program on the display (LANE_PID)
+#   lane_wait_log <log> <regex> [s] # waits for a line in the program's output
+#   lane_click_tray [button] [repeat]  # clicks the first icon of the tray
+#   lane_shot <name>                # <dir>/<name>.png of the whole screen
+#   lane_kill_tray / lane_start_tray
+#   lane_window_visible <name>      # a mapped window with that title exists
+# Everything started here is ended when the script exits.
+set -uo pipefail
+
+LANE_DISPLAY=""
+LANE_XVFB_PID=""
+LANE_TRAY_PID=""
+LANE_PID=""
+LANE_SHOTS=""
+
+lane_log() { echo "lane: $*" >&2; }
+lane_fail() { lane_log "FAIL: $*"; exit 1; }
+
+lane_cleanup() {
+  for pid in $LANE_PID $LANE_TRAY_PID $LANE_XVFB_PID; do
+    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+      kill "$pid" 2>/dev/null
+      wait "$pid" 2>/dev/null
+    fi
+  done
+}
+
+lane_begin() {
+  LANE_SHOTS="$1"
+  for tool in Xvfb trayer xdotool import xwininfo; do
+    if ! command -v "$tool" >/dev/null; then
+      lane_log "skipped: $tool is missing (scripts/bootstrap installs it)"
+      exit 77
+    fi
+  done
+  mkdir -p "$LANE_SHOTS"
+  trap lane_cleanup EXIT
+  local n
+  for n in $(seq 90 140); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+      LANE_DISPLAY=":$n"
+      break
+    fi
+  done
+  [ -n "$LANE_DISPLAY" ] || lane_fail "no free display number"
+  Xvfb "$LANE_DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+  LANE_XVFB_PID=$!
+  export DISPLAY="$LANE_DISPLAY"
+  unset WAYLAND_DISPLAY QT_QPA_PLATFORM
+  local i
+  for i in $(seq 1 100); do
+    xwininfo -root >/dev/null 2>&1 && break
+    sleep 0.05
+  done
+  xwininfo -root >/dev/null 2>&1 || lane_fail "Xvfb did not start"
+  xsetroot_color
+  lane_start_tray
+}
+
+# A grey desktop instead of Xvfb's black one, when xsetroot exists.
+xsetroot_color() {
+  if command -v xsetroot >/dev/null; then xsetroot -solid "#5a6e82" 2>/dev/null; fi
+}
+
+lane_start_tray() {
+  trayer --edge top --align right --widthtype pixel --width 120 --heighttype pixel --height 32 \
+    --SetDockType false --transparent false --tint 0xdddddd --distance 0 >/dev/null 2>&1 &
+  LANE_TRAY_PID=$!
+  local i
+  for i in $(seq 1 100); do
+    lane_tray_window >/dev/null && return 0
+    sleep 0.05
+  done
+  lane_fail "trayer did not start"
+}
+
+lane_kill_tray() {
+  [ -n "$LANE_TRAY_PID" ] || return 0
+  kill "$LANE_TRAY_PID" 2>/dev/null
+  wait "$LANE_TRAY_PID" 2>/dev/null
+  LANE_TRAY_PID=""
+}
+
+# trayer's panel window (instance "panel", class "trayer").
+lane_tray_window() {
+  xdotool search --classname '^panel$' 2>/dev/null | head -n 1 | grep .
+}
+
+# The first icon embedded in the tray: "x y width height" on the screen.
+lane_tray_icon() {
+  local tray
+  tray=$(lane_tray_window) || return 1
+  # The icon is the smallest mapped descendant of the tray window.
+  xwininfo -id "$tray" -tree 2>/dev/null | awk '
+    /^ +0x[0-9a-f]+ / {
+      if (match($0, /[0-9]+x[0-9]+\+-?[0-9]+\+-?[0-9]+ +\+-?[0-9]+\+-?[0-9]+/)) {
+        g = substr($0, RSTART, RLENGTH); split(g, p, /[x+ ]+/)
+        w = p[1]; h = p[2]; ax = p[5]; ay = p[6]
+        if (w >= 8 && h >= 8 && w <= 64 && h <= 64) { print ax, ay, w, h; exit }
+      }
+    }'
+}
+
+lane_wait_tray_icon() {
+  local seconds=${1:-5} end
+  end=$(( $(date +%s%N) + seconds * 1000000000 ))
+  while [ "$(date +%s%N)" -lt "$end" ]; do
+    lane_tray_icon | grep -q . && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+lane_click_tray() {
+  local button=${1:-1} repeat=${2:-1} geometry x y w h
+  geometry=$(lane_tray_icon) || lane_fail "no icon in the tray"
+  [ -n "$geometry" ] || lane_fail "no icon in the tray"
+  read -r x y w h <<<"$geometry"
+  xdotool mousemove $((x + w / 2)) $((y + h / 2))
+  sleep 0.2
+  xdotool click --repeat "$repeat" --delay 60 "$button"
+}
+
+lane_run() {
+  local log=$1
+  shift
+  "$@" >"$log" 2>&1 &
+  LANE_PID=$!
+}
+
+lane_wait_log() {
+  local log=$1 pattern=$2 seconds=${3:-10} end
+  end=$(( $(date +%s%N) + seconds * 1000000000 ))
+  while [ "$(date +%s%N)" -lt "$end" ]; do
+    grep -Eq -- "$pattern" "$log" 2>/dev/null && return 0
+    if [ -n "$LANE_PID" ] && ! kill -0 "$LANE_PID" 2>/dev/null; then
+      grep -Eq -- "$pattern" "$log" 2>/dev/null && return 0
+      return 1
+    fi
+    sleep 0.05
+  done
+  return 1
+}
+
+lane_window_visible() {
+  xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1
+}
+
+lane_shot() {
+  import -window root "$LANE_SHOTS/$1.png" 2>/dev/null || lane_log "screenshot $1 failed"
+}
