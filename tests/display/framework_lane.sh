@@ -27,9 +27,11 @@ sleep 0.3
 lane_shot 02-window
 
 # A right click opens the tray menu; its first entry is chosen with the keyboard.
+before=$(lane_visible_windows)
 lane_click_tray 3 1
 lane_wait_log "$log" '^tray menu$' 5 || lane_fail "the right click did not reach the callback: $(cat "$log")"
-sleep 0.5
+lane_wait_more_windows "$before" 5 || lane_fail "no menu window opened"
+sleep 0.3
 lane_shot 03-tray-menu
 xdotool key Down
 sleep 0.1
@@ -50,8 +52,10 @@ sleep 0.3
 lane_shot 05-tray-again
 
 # The menu's exit entry ends the program.
+before=$(lane_visible_windows)
 lane_click_tray 3 1
 lane_wait_log "$log" 'tray menu$' 5 || lane_fail "no menu after the restart"
+lane_wait_more_windows "$before" 5 || lane_fail "no menu window opened after the restart"
 sleep 0.3
 xdotool key Up
 sleep 0.1

@@ -10,6 +10,7 @@
 #   lane_shot <name>                # <dir>/<name>.png of the whole screen
 #   lane_kill_tray / lane_start_tray
 #   lane_window_visible <name>      # a mapped window with that title exists
+#   lane_visible_windows / lane_wait_more_windows <count>  # popups of the program
 # Everything started here is ended when the script exits.
 set -uo pipefail
 
@@ -143,6 +144,22 @@ lane_wait_log() {
       grep -Eq -- "$pattern" "$log" 2>/dev/null && return 0
       return 1
     fi
+    sleep 0.05
+  done
+  return 1
+}
+
+# The number of mapped windows of the program (its dialog, an open menu ...).
+lane_visible_windows() {
+  xdotool search --onlyvisible --pid "$LANE_PID" 2>/dev/null | wc -l
+}
+
+# Waits until the program maps more than <count> windows (a popup opened).
+lane_wait_more_windows() {
+  local count=$1 seconds=${2:-5} end
+  end=$(( $(date +%s%N) + seconds * 1000000000 ))
+  while [ "$(date +%s%N)" -lt "$end" ]; do
+    [ "$(lane_visible_windows)" -gt "$count" ] && return 0
     sleep 0.05
   done
   return 1

@@ -5,7 +5,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -57,6 +56,44 @@ protected:
             p.drawText(rect().adjusted(side + 4, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, text());
         }
     }
+};
+
+// A group box as Windows draws it: an etched frame whose top line runs
+// through the middle of the caption, so that controls placed just below
+// the caption (as templates place them) stay clear of the line.
+class GroupFrame : public QWidget {
+public:
+    GroupFrame(const QString& title, QWidget* parent) : QWidget(parent), m_title(title) {}
+    void setTitle(const QString& title)
+    {
+        m_title = title;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        QFontMetrics fm(font());
+        int half = std::min(fm.height() / 2, std::max(0, height() / 2));
+        if (autoFillBackground())
+            p.fillRect(rect(), palette().color(QPalette::Window));
+        QRect frame(0, half, width() - 2, height() - half - 2);
+        p.setPen(palette().color(QPalette::Mid));
+        p.drawRect(frame);
+        p.setPen(palette().color(QPalette::Light));
+        p.drawRect(frame.translated(1, 1));
+        if (m_title.isEmpty())
+            return;
+        int indent = fm.horizontalAdvance(QLatin1Char('x')) + 2;
+        QRect text(indent, 0, std::min(fm.horizontalAdvance(m_title) + 4, width() - indent - 2), fm.height());
+        p.fillRect(text, palette().color(QPalette::Window));
+        p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+        p.drawText(text.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, m_title);
+    }
+
+private:
+    QString m_title;
 };
 
 // The up-down control: two arrows beside its buddy.
@@ -338,9 +375,8 @@ void createControl(Window& dialog, const DialogControl& c)
         break;
     }
     case ControlKind::GroupBox: {
-        auto* box = new QGroupBox(qs(w->rawText), parent);
-        box->setFocusPolicy(Qt::NoFocus);
-        box->setFlat(false);
+        auto* box = new GroupFrame(withoutMnemonics(w->rawText), parent);
+        box->setAttribute(Qt::WA_TransparentForMouseEvents, false);
         widget = box;
         break;
     }
@@ -369,6 +405,8 @@ void createControl(Window& dialog, const DialogControl& c)
         list->setVerticalScrollBarPolicy(policy(WS_VSCROLL));
         list->setHorizontalScrollBarPolicy(policy(WS_HSCROLL));
         list->setSortingEnabled(false);
+        list->setTextElideMode(Qt::ElideNone); // long lines scroll, as in a list box
+        list->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
         widget = list;
         break;
     }
@@ -489,7 +527,7 @@ void setWindowText(Window& w, const std::string& text)
         static_cast<QAbstractButton*>(widget)->setText(qs(text));
         break;
     case ControlKind::GroupBox:
-        static_cast<QGroupBox*>(widget)->setTitle(qs(text));
+        static_cast<GroupFrame*>(widget)->setTitle(withoutMnemonics(text));
         break;
     case ControlKind::Edit:
         static_cast<QLineEdit*>(widget)->setText(qs(text));

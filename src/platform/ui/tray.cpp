@@ -180,7 +180,6 @@ BOOL Shell_NotifyIconA(DWORD message, NOTIFYICONDATAA* data)
             applyQt(*t);
             t->qt->show();
         }
-        trayWasAvailable = true;
         trayIcons.emplace(key, std::move(t));
         return TRUE;
     }
