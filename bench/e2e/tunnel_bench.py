@@ -3,7 +3,7 @@
 carrying SIZE bytes both ways at once; CPU % and RSS of every process
 sampled from /proc during the five-channel run.
 
-usage: tunnel_bench.py --host PATH --sim PATH [--size BYTES]
+usage: tunnel_bench.py --host PATH-OF-zorvanefortcp --sim PATH [--size BYTES]
 Runs in its own network namespace (root), like the whole-system tests.
 """
 import argparse

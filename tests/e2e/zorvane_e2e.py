@@ -1,12 +1,17 @@
 #!/usr/bin/python3
-"""Whole-system runs: two desktops, two skypesims (alice, bob), the host as
-client application (alice) and as server application (bob), real servers
-behind the server application and real clients in front of the client.
+"""Whole-system runs: two desktops, two skypesims (alice, bob), the program
+(zorvanefortcp, offscreen) as client application (alice) and as server
+application (bob), real servers behind the server application and real
+clients in front of the client.
+
+The program is watched the way a user's files show it: its "-D119" trace on
+standard output and its event-log files (LOG0.log, LOG1.log in its program
+directory), whose lines join the trace lines as "EVENTLOG <line>".
 
 Each case runs in a network namespace of its own (unshare -n, as root), so
 the channel ports (21, 80, ...) are free whatever else runs on the machine.
 
-usage: zorvane_e2e.py --host PATH --sim PATH CASE
+usage: zorvane_e2e.py --host PATH-OF-zorvanefortcp --sim PATH CASE
        zorvane_e2e.py --list
 """
 import argparse
@@ -106,6 +111,78 @@ class Proc:
             print("  " + line)
 
 
+# Trace line of the main window when the Skype link reports a status.
+LINK_TRACE = "notify from SkypeCom status chenge %d"
+# Event-log text of the program's start line, and of a stream cancelled locally.
+START_LOG = ":EV:ZorvaneForTCP "
+CANCEL_LOG = "をキャンセル"
+# Event-log lines among the program's lines (no trace line begins so).
+EVENTLOG = "EVENTLOG "
+
+
+def link_status(status):
+    """Predicate: the trace line of link status `status` (a trace printed
+    before it without a line end may stand in front of it)."""
+    return lambda line: line.endswith(LINK_TRACE % status)
+
+
+def log_line(text):
+    """Predicate: an event-log line that contains text."""
+    return lambda line: line.startswith(EVENTLOG) and text in line
+
+
+class Program(Proc):
+    """zorvanefortcp with "-D119": its trace lines, and the lines its event
+    log appends to LOG0.log and LOG1.log, as "EVENTLOG <line>"."""
+
+    LOG_FILES = ("LOG0.log", "LOG1.log")
+
+    def __init__(self, name, argv, env, cwd, directory):
+        self.directory = directory
+        self.offsets = {}
+        self.partial = {}
+        super().__init__(name, argv, env, cwd)
+        self.watcher = threading.Thread(target=self._watch_logs, daemon=True)
+        self.watcher.start()
+
+    def _read_logs(self):
+        for name in self.LOG_FILES:
+            path = os.path.join(self.directory, name)
+            try:
+                with open(path, "rb") as f:
+                    f.seek(0, os.SEEK_END)
+                    size = f.tell()
+                    offset = self.offsets.get(name, 0)
+                    if size < offset:      # the file was started afresh
+                        offset = 0
+                        self.partial[name] = b""
+                    f.seek(offset)
+                    data = self.partial.get(name, b"") + f.read(size - offset)
+                    self.offsets[name] = size
+            except OSError:
+                continue
+            *complete, rest = data.split(b"\n")
+            self.partial[name] = rest
+            if complete:
+                with self.cond:
+                    for raw in complete:
+                        self.lines.append(EVENTLOG + raw.decode("utf-8", "replace").rstrip("\r"))
+                    self.cond.notify_all()
+
+    def _watch_logs(self):
+        while self.p.poll() is None:
+            self._read_logs()
+            time.sleep(0.1)
+        self._read_logs()
+
+    def wait_count(self, predicate, count, timeout, start=0):
+        """Waits for `count` lines from `start` on that satisfy predicate."""
+        i = start
+        for _ in range(count):
+            i = self.wait_line(predicate, timeout, start=i) + 1
+        return i
+
+
 class Control:
     """skypesim's control channel: one command line, one reply line."""
 
@@ -150,7 +227,7 @@ class World:
         for d in list(self.desk.values()) + list(self.prog.values()):
             os.makedirs(d, mode=0o700)
         for u in ("alice", "bob"):
-            os.symlink(host_exe, os.path.join(self.prog[u], "zorvanehost"))
+            os.symlink(host_exe, os.path.join(self.prog[u], "zorvanefortcp"))
         # alice: client application, auto-connects to bob.
         self.write_ini("alice", {
             "SYSTEM": {"APPMODE": 1},
@@ -193,13 +270,14 @@ class World:
         self.sims[user] = (p, Control(control))
         return p
 
-    def start_host(self, user, debug=False):
-        argv = [os.path.join(self.prog[user], "zorvanehost")]
-        if debug:
-            argv.append("-D119")
-        p = Proc("host-" + user, argv, self.env(user), cwd=self.root)
+    def start_host(self, user):
+        """The program in its program directory, started with "-D119" from
+        another working directory; ready once its start line is logged."""
+        argv = [os.path.join(self.prog[user], "zorvanefortcp"), "-D119"]
+        p = Program("host-" + user, argv, self.env(user), cwd=self.root,
+                    directory=self.prog[user])
         self.procs.append(p)
-        p.wait_line(lambda line: line.startswith("HOST READY"), 20)
+        p.wait_line(log_line(START_LOG), 20)
         self.hosts[user] = p
         return p
 
@@ -451,7 +529,7 @@ def case_forward_down(world):
     assert data == b"", "expected the local connection to close, got %r" % data
     log("forward down: local connection closed after %.2fs" % (time.monotonic() - t0))
     s.close()
-    world.hosts["alice"].wait_line(lambda line: "HOST LOG" in line and "5900" in line, 10)
+    world.hosts["alice"].wait_line(log_line("5900"), 10)
     # The channel still works for the next connection attempt: asked again.
     s = socket.create_connection(("127.0.0.1", 5900))
     s.settimeout(30)
@@ -477,19 +555,20 @@ def transfer_in_progress(world, at_least=1_000_000):
 def case_skypesim_killed(world):
     s, got = transfer_in_progress(world)
     alice_sim, _ = world.sims["alice"]
+    killed = len(world.hosts["alice"].lines)
     alice_sim.p.kill()
     alice_sim.p.wait()
     log("skypesim of alice killed after %d bytes" % got)
     host = world.hosts["alice"]
     # The next command fails: the link is lost and every stream cancelled.
-    host.wait_line(lambda line: line == "HOST LINK 0", 30)
-    host.wait_line(lambda line: line == "HOST STREAMS 0", 30)
+    lost = host.wait_line(link_status(0), 30, start=killed)
+    host.wait_count(log_line(CANCEL_LOG), 5, 30, start=lost)
     assert wait_closed(s, 30), "local connection still open"
     s.close()
     assert host.p.poll() is None, "client application died"
     mark = len(host.lines)
     world.start_sim("alice")
-    host.wait_line(lambda line: line == "HOST LINK 1", 30, start=mark)
+    host.wait_line(link_status(1), 30, start=mark)
     world.wait_streams(5)
     log("re-attached, streams up again")
 
@@ -518,12 +597,12 @@ def case_commands_fail(world):
     host = world.hosts["alice"]
     mark = len(host.lines)
     assert world.sims["alice"][1].request("fail 1") == "OK"
-    host.wait_line(lambda line: line == "HOST LINK 0", 30, start=mark)
-    host.wait_line(lambda line: line == "HOST STREAMS 0", 30, start=mark)
+    lost = host.wait_line(link_status(0), 30, start=mark)
+    host.wait_count(log_line(CANCEL_LOG), 5, 30, start=lost)
     assert wait_closed(s, 30), "local connection still open"
     s.close()
     log("command refused after %d bytes: link lost, streams cancelled, connection closed" % got)
-    host.wait_line(lambda line: line == "HOST LINK 1", 30, start=mark)
+    host.wait_line(link_status(1), 30, start=mark)
     log("attached again")
     world.wait_streams(5, timeout=120)
     for port in CLIENT_PORTS:
@@ -580,8 +659,8 @@ def case_demo(world):
         for user in ("alice", "bob"):
             print("\nEvent log of %s (%s application):" % (user, "client" if user == "alice" else "server"))
             for line in world.hosts[user].lines:
-                if line.startswith("HOST LOG "):
-                    print("  " + line[len("HOST LOG "):])
+                if line.startswith(EVENTLOG):
+                    print("  " + line[len(EVENTLOG):])
         assert buf.getvalue() == served and out.returncode == 0
     finally:
         ftp_server.close()

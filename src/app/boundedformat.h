@@ -1,0 +1,12 @@
+#pragma once
+// printf into a fixed buffer: a longer result is cut at a UTF-8 character
+// boundary and always terminated.
+#include "platform/trace.h" // ZORVANE_PRINTF
+
+#include <cstddef>
+
+// Returns the number of bytes stored (terminator not counted).
+size_t formatBounded(char* out, size_t size, const char* format, ...) ZORVANE_PRINTF(3, 4);
+
+// Copies text, replacing every "," by "-" and every ";" by ".", cut like formatBounded.
+size_t copyVersionForDisplay(char* out, size_t size, const char* version);

@@ -1,0 +1,325 @@
+// The main dialog's status display, contact and connect buttons and timers,
+// driven through the real dialog with the fake Skype window.
+#include "maindialog_fixture.h"
+
+#include "foundation/eventlog.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+size_t countOf(const Strings& commands, const std::string& text)
+{
+    return static_cast<size_t>(std::count_if(commands.begin(), commands.end(), [&](const std::string& c) {
+        return c.find(text) != std::string::npos;
+    }));
+}
+
+// Valid UTF-8 throughout (no character cut in two).
+bool wholeUtf8(const std::string& text)
+{
+    size_t i = 0;
+    while (i < text.size()) {
+        unsigned char lead = static_cast<unsigned char>(text[i]);
+        size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+        if (length == 0 || i + length > text.size())
+            return false;
+        for (size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+// Connecting bob asks every enabled channel; channel 1 stands for them.
+const std::string connectBob = "ALTER APPLICATION ZorvaneForHttp000 CONNECT bob";
+
+} // namespace
+
+TEST_F(MainDialogTest, LampsFollowTheQueriesOnlyWhileAttached)
+{
+    writeSettings({"SYSTEM/APPMODE=1"});
+    run([&] {
+        attach();
+        setContacts("bob");
+        appNotify(1, "STREAMS bob:1"); // the channel 1 stream listens on its local port
+        tick(1);
+        EXPECT_EQ(checked(1034), 1) << "L lamp of channel 1";
+        EXPECT_EQ(checked(1035), 0);
+        EXPECT_EQ(checked(1036), 0);
+
+        // Not available (status 4): nothing is cancelled, the lamps keep their state.
+        skype->attach(dialog->hub.skypeCom->ownWindow, 3);
+        ASSERT_EQ(dialog->linkStatus, 4);
+        appNotify(1, "STREAMS");
+        ASSERT_FALSE(dialog->hub.a2aModel->applications[1].isMainLinkWaiting());
+        tick(1);
+        EXPECT_EQ(checked(1034), 1);
+
+        skype->attach(dialog->hub.skypeCom->ownWindow, 0);
+        tick(1);
+        EXPECT_EQ(checked(1034), 0);
+    });
+}
+
+TEST_F(MainDialogTest, MessageLineClearsAfterSixDisplayTicks)
+{
+    run([&] {
+        dialog->OnBconnect(); // server application: refused with a message
+        const std::string message = "サーバからの接続はできません";
+        EXPECT_EQ(text(1012), message);
+        tick(1, 5);
+        EXPECT_EQ(text(1012), message);
+        tick(1);
+        EXPECT_EQ(text(1012), "");
+        EXPECT_EQ(dialog->messageShown, 0);
+        // A new message counts its six ticks afresh.
+        dialog->OnBconnect();
+        tick(1, 3);
+        dialog->OnBconnect();
+        tick(1, 5);
+        EXPECT_EQ(text(1012), message);
+        tick(1);
+        EXPECT_EQ(text(1012), "");
+    });
+}
+
+TEST_F(MainDialogTest, LogListKeepsTwoThousandLinesAndShowsTheNewest)
+{
+    run([&] {
+        // As the hub hands them on from the event log.
+        for (int i = 1; i <= 2001; ++i)
+            dialog->notifyLogLine(("line " + std::to_string(i)).c_str());
+        CListBox& list = dialog->logList;
+        ASSERT_EQ(list.GetCount(), 2000);
+        std::string first, last;
+        list.GetText(0, first);
+        list.GetText(1999, last);
+        EXPECT_EQ(first, "line 2");
+        EXPECT_EQ(last, "line 2001");
+        // Scrolled to its end: no later line can come to the top.
+        int top = list.GetTopIndex();
+        EXPECT_GT(top, 1900);
+        list.SetTopIndex(1999);
+        EXPECT_EQ(list.GetTopIndex(), top);
+    });
+}
+
+struct StreamCase {
+    const char* name;
+    int appMode;
+    bool broadcast;
+};
+
+class StreamChangeTest : public MainDialogTest, public testing::WithParamInterface<StreamCase> {};
+
+TEST_P(StreamChangeTest, SoundsLocksAndTheOpenBroadcast)
+{
+    const StreamCase& c = GetParam();
+    writeSettings({"SYSTEM/APPMODE=" + std::to_string(c.appMode), "SYSTEM/ENABLEUSER=1"});
+    run([&] {
+        const UINT openMessage = RegisterWindowMessageA("ZORVANEOPEN");
+        attach();
+        setContacts("bob, carol");
+        sounds.reset();
+        sounds = std::make_unique<uitest::SoundRecorder>();
+        EXPECT_EQ(text(1024), "手動接続");
+
+        appNotify(1, "STREAMS bob:1");
+        appNotify(2, "STREAMS bob:2");
+        dialog->notifyStreamChange();
+        EXPECT_EQ(soundIds(), std::vector<UINT>{141}) << "once for the first stream";
+        EXPECT_EQ(text(1024), "切断");
+        for (int id : {1023, 1055, 1003, 1005, 1007, 1009, 1010, 1058})
+            EXPECT_FALSE(enabled(id)) << id;
+        for (int id : {1115, 1116, 1042, 1044})
+            EXPECT_FALSE(shown(id)) << id;
+        for (int id = 1122; id <= 1126; ++id)
+            EXPECT_EQ(shown(id), c.appMode == 1) << id;
+        EXPECT_EQ(uitest::trayIcon(dialog->GetSafeHwnd(), 0).tip, "ZorvaneForTCP\nオンライン");
+
+        pumpUntil([] { return false; }, 100); // the posted broadcast arrives
+        bool heard = std::find(skype->registered.begin(), skype->registered.end(), openMessage) !=
+                     skype->registered.end();
+        EXPECT_EQ(heard, c.broadcast);
+
+        appNotify(1, "STREAMS");
+        EXPECT_EQ(soundIds(), std::vector<UINT>{141}) << "a stream is still there";
+        appNotify(2, "STREAMS");
+        EXPECT_EQ(soundIds(), (std::vector<UINT>{141, 139}));
+        EXPECT_EQ(text(1024), "手動接続");
+        for (int id : {1023, 1055, 1003, 1005, 1007, 1009, 1010, 1058})
+            EXPECT_TRUE(enabled(id)) << id;
+        for (int id : {1115, 1116, 1042, 1044})
+            EXPECT_EQ(shown(id), c.appMode == 1) << id;
+        for (int id = 1122; id <= 1126; ++id)
+            EXPECT_FALSE(shown(id)) << id;
+        EXPECT_EQ(uitest::trayIcon(dialog->GetSafeHwnd(), 0).tip, "ZorvaneForTCP\nオフライン");
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, StreamChangeTest,
+                         testing::Values(StreamCase{"server", 0, false}, StreamCase{"client", 1, true}),
+                         [](const testing::TestParamInfo<StreamCase>& p) { return p.param.name; });
+
+struct ConnectCase {
+    const char* name;
+    int appMode;
+    bool stream;       // a stream exists: the button reads 切断
+    bool connectable;  // bob is connectable on channel 1
+    const char* command; // part of the command sent, or empty for none
+    const char* message;
+};
+
+class ConnectButtonTest : public MainDialogTest, public testing::WithParamInterface<ConnectCase> {};
+
+TEST_P(ConnectButtonTest, OutcomeAndMessage)
+{
+    const ConnectCase& c = GetParam();
+    writeSettings({"SYSTEM/APPMODE=" + std::to_string(c.appMode), "SYSTEM/ENABLEUSER=1"});
+    run([&] {
+        attach();
+        setContacts("bob");
+        if (c.connectable)
+            setConnectable(1, "bob");
+        if (c.stream)
+            appNotify(1, "STREAMS bob:1");
+        takeCommands();
+        dialog->OnBconnect();
+        Strings commands = takeCommands();
+        if (c.command[0] == '\0') {
+            EXPECT_TRUE(commands.empty()) << testing::PrintToString(commands);
+        } else {
+            EXPECT_EQ(countOf(commands, c.command), 1u) << testing::PrintToString(commands);
+        }
+        EXPECT_EQ(text(1012), c.message);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, ConnectButtonTest,
+    testing::Values(
+        ConnectCase{"disconnect_server", 0, true, false, "ALTER APPLICATION ZorvaneForHttp000 DISCONNECT bob:1",
+                    "bobへのSKYPE STREAM切断操作を行いました"},
+        ConnectCase{"disconnect_client", 1, true, true, "ALTER APPLICATION ZorvaneForHttp000 DISCONNECT bob:1",
+                    "bobへのSKYPE STREAM切断操作を行いました"},
+        ConnectCase{"server_refuses", 0, false, true, "", "サーバからの接続はできません"},
+        ConnectCase{"client_connects", 1, false, true, "ALTER APPLICATION ZorvaneForHttp000 CONNECT bob",
+                    "bobへのSKYPE STREAM接続操作を行いました"},
+        ConnectCase{"client_not_connectable", 1, false, false, "",
+                    "現在選択中のユーザbobは接続可能状態ではありません"}),
+    [](const testing::TestParamInfo<ConnectCase>& p) { return p.param.name; });
+
+TEST_F(MainDialogTest, AutoConnectFirstQualifyingTickThenEvery601Ticks)
+{
+    writeSettings({"SYSTEM/APPMODE=1", "CLIENT/AUTOCONNECT=1", "CLIENT/AUTOCONNECTUSER=bob"});
+    run([&] {
+        tick(2, 5); // not attached: nothing
+        attach();
+        setContacts("alice, bob");
+        tick(2, 5); // bob is not connectable yet
+        EXPECT_EQ(countOf(takeCommands(), connectBob), 0u);
+
+        setConnectable(1, "bob");
+        takeCommands();
+        tick(2);
+        EXPECT_EQ(countOf(takeCommands(), connectBob), 1u) << "at the first qualifying tick";
+        EXPECT_EQ(text(1012), "bobへのSKYPE STREAM接続操作を行いました");
+        EXPECT_EQ(text(1006), "bob");
+        tick(2, 300);
+        // Not connectable for a while: the countdown stands still.
+        setConnectable(1, "");
+        tick(2, 1000);
+        setConnectable(1, "bob");
+        takeCommands();
+        tick(2, 300);
+        EXPECT_EQ(countOf(takeCommands(), connectBob), 0u);
+        tick(2);
+        EXPECT_EQ(countOf(takeCommands(), connectBob), 1u) << "601 qualifying ticks later";
+        tick(2, 600);
+        EXPECT_EQ(countOf(takeCommands(), connectBob), 0u);
+        tick(2);
+        EXPECT_EQ(countOf(takeCommands(), connectBob), 1u);
+    });
+}
+
+TEST_F(MainDialogTest, AutoConnectCallsNobodyWhenTheContactIsNotInTheList)
+{
+    writeSettings({"SYSTEM/APPMODE=1", "CLIENT/AUTOCONNECT=1", "CLIENT/AUTOCONNECTUSER=carol"});
+    run([&] {
+        attach();
+        setContacts("alice, bob");
+        setConnectable(1, "alice bob");
+        takeCommands();
+        tick(2, 700);
+        EXPECT_EQ(countOf(takeCommands(), "CONNECT"), 0u);
+        EXPECT_EQ(text(1012), "自動接続先carolはコンタクトリストにいません");
+        EXPECT_EQ(text(1006), "alice") << "the selection stays";
+    });
+}
+
+TEST_F(MainDialogTest, MessagesAreCutToTheirBuffer)
+{
+    // A contact name of 300 characters, 3 bytes each; the settings file keeps 260 bytes.
+    std::string longName;
+    for (int i = 0; i < 300; ++i)
+        longName += "あ";
+    writeSettings({"SYSTEM/APPMODE=1", "CLIENT/AUTOCONNECT=1", "CLIENT/AUTOCONNECTUSER=" + longName});
+    run([&] {
+        attach();
+        setContacts("bob");
+        tick(2);
+        std::string message = text(1012);
+        EXPECT_FALSE(message.empty());
+        EXPECT_LE(message.size(), 99u);
+        EXPECT_TRUE(wholeUtf8(message));
+        EXPECT_EQ(message.rfind("自動接続先あ", 0), 0u) << message;
+    });
+}
+
+struct SwitchCase {
+    const char* name;
+    const char* contacts;
+    int autoConnect;
+    int presses;
+    const char* selected;         // contact shown after the presses
+    std::vector<UINT> sounds;
+};
+
+class ContactSwitchTest : public MainDialogTest, public testing::WithParamInterface<SwitchCase> {};
+
+TEST_P(ContactSwitchTest, SelectionAndSound)
+{
+    const SwitchCase& c = GetParam();
+    writeSettings({"SYSTEM/APPMODE=1", "CLIENT/AUTOCONNECT=" + std::to_string(c.autoConnect),
+                   "CLIENT/AUTOCONNECTUSER=nobody"});
+    run([&] {
+        attach();
+        if (c.contacts[0] != '\0')
+            setContacts(c.contacts);
+        setConnectable(1, "bob");
+        sounds.reset();
+        sounds = std::make_unique<uitest::SoundRecorder>();
+        for (int i = 0; i < c.presses; ++i)
+            ASSERT_TRUE(uitest::pressButton(*dialog, 1023));
+        EXPECT_EQ(text(1006), c.selected);
+        EXPECT_EQ(soundIds(), c.sounds);
+        if (c.autoConnect) {
+            EXPECT_EQ(text(1012), "自動接続モードです。ユーザの切り替えはできません。");
+        }
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ContactSwitchTest,
+    testing::Values(SwitchCase{"next_connectable", "alice, bob, carol", 0, 1, "bob", {140}},
+                    SwitchCase{"next_not_connectable", "alice, bob, carol", 0, 2, "carol", {140, 142}},
+                    SwitchCase{"wraps_to_first", "alice, bob, carol", 0, 3, "alice", {140, 142, 142}},
+                    SwitchCase{"empty_list", "", 0, 1, "", {142}},
+                    SwitchCase{"refused_in_auto_connect", "alice, bob", 1, 1, "alice", {}}),
+    [](const testing::TestParamInfo<SwitchCase>& p) { return p.param.name; });

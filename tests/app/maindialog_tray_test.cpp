@@ -1,0 +1,148 @@
+// The tray icon's menu, the session-end and power notices.
+#include "maindialog_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+size_t disconnects(const Strings& commands)
+{
+    return static_cast<size_t>(std::count_if(commands.begin(), commands.end(), [](const std::string& c) {
+        return c.find(" DISCONNECT ") != std::string::npos;
+    }));
+}
+
+} // namespace
+
+TEST_F(MainDialogTest, TrayMenuHoldsOpenAndExit)
+{
+    run([&] {
+        std::vector<uitest::MenuEntry> seen;
+        uitest::setMenuChooser([&](const std::vector<uitest::MenuEntry>& entries) {
+            seen = entries;
+            return 0u;
+        });
+        ASSERT_TRUE(uitest::clickTray(dialog->GetSafeHwnd(), 0, uitest::TrayClick::Right));
+        pumpUntil([&] { return !seen.empty(); }, 2000);
+        ASSERT_EQ(seen.size(), 3u);
+        EXPECT_EQ(seen[0].id, 32771u);
+        EXPECT_EQ(seen[0].text, "メイン画面を起動");
+        EXPECT_EQ(seen[1].id, 0u);
+        EXPECT_EQ(seen[2].id, 32772u);
+        EXPECT_EQ(seen[2].text, "終了");
+    });
+}
+
+struct ExitCase {
+    const char* name;
+    bool stream;
+    int answer;       // to the question, when one is asked
+    bool ends;
+};
+
+class TrayExitTest : public MainDialogTest, public testing::WithParamInterface<ExitCase> {};
+
+TEST_P(TrayExitTest, QuestionOnlyWithAStream)
+{
+    const ExitCase& c = GetParam();
+    writeSettings({"SYSTEM/ENABLEUSER=1"});
+    INT_PTR result = run(
+        [&] {
+        attach();
+        setContacts("bob");
+        if (c.stream)
+            appNotify(1, "STREAMS bob:1");
+        boxes->queueAnswer(c.answer);
+        takeCommands();
+        dialog->SendMessage(WM_COMMAND, 32772, 0);
+        EXPECT_TRUE(uitest::trayIcon(dialog->GetSafeHwnd(), 0).exists);
+        EXPECT_TRUE(dialog->IsWindowVisible());
+        if (!c.ends) {
+            EXPECT_NE(dialog->hub.a2aModel->hasStream(), 0) << "the stream stays";
+            EXPECT_EQ(disconnects(takeCommands()), 0u);
+        }
+        },
+        false);
+    std::vector<uitest::MessageBoxCall> questions;
+    for (const uitest::MessageBoxCall& call : boxes->calls()) {
+        if (call.text == "接続中ですが終了しますか？")
+            questions.push_back(call);
+    }
+    ASSERT_EQ(questions.size(), c.stream ? 1u : 0u);
+    if (c.stream) {
+        EXPECT_EQ(questions[0].type & 0xF, static_cast<UINT>(MB_YESNO));
+    }
+    EXPECT_EQ(result, c.ends ? IDCANCEL : endedByTest) << "the dialog ends only by the exit";
+    EXPECT_FALSE(uitest::trayIcon(dialog->windowHandleCopy, 0).exists) << "removed with the window";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TrayExitTest,
+                         testing::Values(ExitCase{"no_stream_ends_at_once", false, IDYES, true},
+                                         ExitCase{"stream_answer_no_keeps_everything", true, IDNO, false},
+                                         ExitCase{"stream_answer_yes_ends", true, IDYES, true}),
+                         [](const testing::TestParamInfo<ExitCase>& p) { return p.param.name; });
+
+TEST_F(MainDialogTest, SuspendTwiceDisconnectsOnce)
+{
+    writeSettings({"SYSTEM/ENABLEUSER=1"});
+    run([&] {
+        attach();
+        setContacts("bob");
+        appNotify(1, "STREAMS bob:1");
+        takeCommands();
+        dialog->SendMessage(WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
+        EXPECT_EQ(disconnects(takeCommands()), 1u);
+        EXPECT_EQ(text(1012), "SKYPE STREAM切断操作を行いました");
+        EXPECT_EQ(dialog->suspendedFlag, 1);
+        dialog->SendMessage(WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
+        EXPECT_EQ(disconnects(takeCommands()), 0u);
+        dialog->SendMessage(WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+        EXPECT_EQ(dialog->suspendedFlag, 0);
+        dialog->SendMessage(WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+        EXPECT_EQ(dialog->suspendedFlag, 0) << "a resume without a suspend changes nothing";
+        dialog->SendMessage(WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
+        EXPECT_EQ(disconnects(takeCommands()), 1u) << "the next suspend disconnects again";
+    });
+}
+
+TEST_F(MainDialogTest, AutoConnectWaitsWhileSuspended)
+{
+    writeSettings({"SYSTEM/APPMODE=1", "CLIENT/AUTOCONNECT=1", "CLIENT/AUTOCONNECTUSER=bob"});
+    run([&] {
+        attach();
+        setContacts("bob");
+        setConnectable(1, "bob");
+        dialog->SendMessage(WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
+        takeCommands();
+        tick(2, 10);
+        EXPECT_TRUE(takeCommands().empty());
+        dialog->SendMessage(WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+        tick(2);
+        EXPECT_FALSE(takeCommands().empty());
+    });
+}
+
+class EndSessionTest : public MainDialogTest, public testing::WithParamInterface<WPARAM> {};
+
+TEST_P(EndSessionTest, DisconnectsWhateverWParamSays)
+{
+    writeSettings({"SYSTEM/ENABLEUSER=1"});
+    run([&] {
+        attach();
+        setContacts("bob");
+        appNotify(1, "STREAMS bob:1");
+        appNotify(2, "STREAMS bob:2");
+        takeCommands();
+        dialog->SendMessage(WM_ENDSESSION, GetParam(), 0);
+        EXPECT_EQ(disconnects(takeCommands()), 2u);
+        EXPECT_EQ(text(1012), "SKYPE STREAM切断操作を行いました");
+        EXPECT_TRUE(dialog->IsModalRunning());
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(WParam, EndSessionTest, testing::Values(WPARAM{TRUE}, WPARAM{FALSE}),
+                         [](const testing::TestParamInfo<WPARAM>& p) {
+                             return p.param ? std::string("ending") : std::string("called_off");
+                         });

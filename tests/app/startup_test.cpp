@@ -1,0 +1,191 @@
+// Start-up: the command-line switches, the program directory, one instance
+// per desktop, and a desktop that cannot be used.
+#include "app/zorvanefortcpapp.h"
+#include "platform/ui/uitest.h"
+#include "relay/sockettcp.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <signal.h>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct SwitchCase {
+    const char* name;
+    std::vector<std::string> arguments; // after the program name
+    int debug;
+    int localOnlyAfter;
+};
+
+class SwitchTest : public testing::TestWithParam<SwitchCase> {};
+
+TEST_P(SwitchTest, OnlyExactSwitchesCount)
+{
+    const SwitchCase& c = GetParam();
+    debugMode = 0;
+    localOnly = 1;
+    std::vector<std::string> storage = {"/opt/zorvane/zorvanefortcp"};
+    storage.insert(storage.end(), c.arguments.begin(), c.arguments.end());
+    std::vector<char*> argv;
+    for (std::string& s : storage)
+        argv.push_back(s.data());
+    applyCommandLineSwitches(static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(debugMode, c.debug);
+    EXPECT_EQ(localOnly, c.localOnlyAfter);
+    debugMode = 0;
+    localOnly = 1;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SwitchTest,
+    testing::Values(SwitchCase{"none", {}, 0, 1},
+                    SwitchCase{"debug", {"-D119"}, 1, 1},
+                    SwitchCase{"lower_case", {"-d119"}, 0, 1},
+                    SwitchCase{"longer", {"-D1190"}, 0, 1},
+                    SwitchCase{"slash", {"/D119"}, 0, 1},
+                    SwitchCase{"prefix_only", {"-D11"}, 0, 1},
+                    SwitchCase{"no_local_only", {"-NOLOCALONLY"}, 0, 0},
+                    SwitchCase{"no_local_only_longer", {"-NOLOCALONLYX"}, 0, 1},
+                    SwitchCase{"no_local_only_lower", {"-nolocalonly"}, 0, 1},
+                    SwitchCase{"both", {"-D119", "-NOLOCALONLY"}, 1, 0},
+                    SwitchCase{"both_reversed", {"-NOLOCALONLY", "-D119"}, 1, 0},
+                    SwitchCase{"among_others", {"x", "-NOLOCALONLY", "--", "-D119", "y"}, 1, 0}),
+    [](const testing::TestParamInfo<SwitchCase>& p) { return p.param.name; });
+
+struct DirectoryCase {
+    const char* path;
+    const char* directory;
+};
+
+class ProgramDirectoryTest : public testing::TestWithParam<DirectoryCase> {};
+
+TEST_P(ProgramDirectoryTest, SplitAtTheLastSlash)
+{
+    EXPECT_EQ(directoryOfProgram(GetParam().path), GetParam().directory);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, ProgramDirectoryTest,
+                         testing::Values(DirectoryCase{"/opt/zorvane/zorvanefortcp", "/opt/zorvane"},
+                                         DirectoryCase{"zorvanefortcp", ""},
+                                         DirectoryCase{"./zorvanefortcp", "."},
+                                         DirectoryCase{"/zorvanefortcp", ""},
+                                         DirectoryCase{"/home/ゾルヴァン/bin/zorvanefortcp",
+                                                       "/home/ゾルヴァン/bin"}));
+
+std::string readFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The program in a directory of its own, run offscreen on the given desktop.
+class ProgramRun {
+public:
+    ProgramRun(const std::filesystem::path& directory, const std::string& desktop)
+        : folder(directory)
+    {
+        std::filesystem::create_directories(folder);
+        std::filesystem::path program = folder / "zorvanefortcp";
+        std::filesystem::create_symlink(ZORVANEFORTCP_PATH, program);
+        pid = fork();
+        if (pid == 0) {
+            setenv("ZORVANE_DESKTOP", desktop.c_str(), 1);
+            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            int output = ::open((folder / "output.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(output, 1);
+            dup2(output, 2);
+            execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+    }
+    ~ProgramRun()
+    {
+        if (pid > 0 && !ended()) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+    // True once its start line is in its event log.
+    bool waitStarted(int ms)
+    {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (readFile(folder / "LOG0.log").find(":EV:ZorvaneForTCP ") != std::string::npos)
+                return true;
+            if (ended())
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+    bool ended()
+    {
+        if (status >= 0)
+            return true;
+        int raw = 0;
+        if (waitpid(pid, &raw, WNOHANG) == pid) {
+            status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128;
+            return true;
+        }
+        return false;
+    }
+    int waitExit(int ms)
+    {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (!ended() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return status;
+    }
+
+    std::filesystem::path folder;
+    pid_t pid = -1;
+    int status = -1;
+};
+
+TEST(StartUp, SecondInstanceShowsTheBoxAndEndsWhileTheFirstRunsOn)
+{
+    const char* desktop = std::getenv("ZORVANE_DESKTOP");
+    ASSERT_NE(desktop, nullptr);
+    std::filesystem::path base = std::filesystem::current_path() / "second-instance";
+    ProgramRun first(base / "program", desktop);
+    ASSERT_TRUE(first.waitStarted(20000)) << "the first instance did not start";
+
+    uitest::MessageBoxRecorder boxes;
+    EXPECT_EQ(theApp.InitInstance(), -1);
+    ASSERT_EQ(boxes.calls().size(), 1u);
+    EXPECT_EQ(boxes.calls()[0].text, "     既に起動されています.     ");
+    EXPECT_EQ(boxes.calls()[0].caption, "２重起動");
+    EXPECT_EQ(theApp.ExitInstance(), 1);
+    EXPECT_FALSE(first.ended()) << "the first instance goes on";
+}
+
+TEST(StartUp, UnusableDesktopSaysWhyAndEndsWithAnError)
+{
+    std::filesystem::path base = std::filesystem::current_path() / "open-desktop";
+    std::filesystem::path desktop = base / "desktop";
+    std::filesystem::create_directories(desktop);
+    ::chmod(desktop.c_str(), 0755); // open to others: refused
+    ProgramRun run(base / "program", desktop.string());
+    EXPECT_EQ(run.waitExit(20000), 1);
+    EXPECT_FALSE(std::filesystem::exists(base / "program" / "LOG0.log")) << "no window ran";
+    // Offscreen, the message box goes to standard error.
+    std::string output = readFile(base / "program" / "output.txt");
+    EXPECT_NE(output.find("ZorvaneForTcp cannot start: "), std::string::npos) << output;
+    EXPECT_NE(output.find(desktop.string()), std::string::npos) << output;
+}
+
+} // namespace
