@@ -229,3 +229,20 @@ TEST(ForwardDialog, CancelEscapeAndTheCloseBoxHandNothingBack)
         EXPECT_EQ(dialog.hostHttp, "h2");
     }
 }
+
+TEST(ForwardDialog, TabGoesThroughTheRowsInOrder)
+{
+    CFowerdDlg dialog;
+    fill(dialog, {"h1", "h2", "h3", "h4", "h5"}, validPorts);
+    const std::vector<int> expected = {1082, 1083, 1084, 1085, 1086, 1087, 1088, 1089, 1090, 1091,
+                                       1092, 1093, 1094, 1095, 1096, 1098, 2,    1082};
+    std::vector<int> seen;
+    runModal(dialog, [&] {
+        seen.push_back(uitest::focusedId(dialog));
+        for (size_t i = 1; i < expected.size(); ++i) {
+            uitest::pressKey(dialog, VK_TAB);
+            seen.push_back(uitest::focusedId(dialog));
+        }
+    });
+    EXPECT_EQ(seen, expected);
+}
