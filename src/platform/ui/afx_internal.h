@@ -76,6 +76,8 @@ QIcon iconOf(HICON icon);
 QColor qcolor(COLORREF c);
 bool isSystemBrush(HBRUSH brush);
 
+// A window's rectangle as GetWindowRect gives it (screen coordinates).
+QRect windowRect(const QWidget* widget);
 // Show, hide, move and size a window through WM_WINDOWPOSCHANGING.
 BOOL setWindowPos(Window& w, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 // Asks the dialog's OnCtlColor for the window and applies the answer.

@@ -58,6 +58,61 @@ protected:
     }
 };
 
+// The baseline of one line of text whose em box starts at top: the CJK
+// fonts' tall ascent would push the text of a static sized for a Windows
+// font out at the bottom.
+int compactBaseline(const QFont& font, int top)
+{
+    QFontMetrics fm(font);
+    int em = font.pixelSize() > 0 ? font.pixelSize() : fm.height();
+    return top + std::min(fm.ascent(), (em * 88 + 50) / 100);
+}
+
+// A static text control: the text drawn from the top of the control as
+// Windows draws it (centred vertically with SS_CENTERIMAGE), wrapped at
+// words when the control has room for more lines.
+class StaticText : public QFrame {
+public:
+    StaticText(QWidget* parent, DWORD style) : QFrame(parent), m_style(style) {}
+    void setText(const QString& text)
+    {
+        m_text = text;
+        update();
+    }
+    const QString& text() const { return m_text; }
+
+protected:
+    void paintEvent(QPaintEvent* e) override
+    {
+        QFrame::paintEvent(e);
+        QPainter p(this);
+        p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+        QRect r = contentsRect().adjusted(frameWidth() ? 2 : 0, 0, frameWidth() ? -1 : 0, 0);
+        Qt::Alignment h = (m_style & 0x3) == SS_CENTER  ? Qt::AlignHCenter
+                          : (m_style & 0x3) == SS_RIGHT ? Qt::AlignRight
+                                                        : Qt::AlignLeft;
+        QFontMetrics fm(font());
+        int em = font().pixelSize() > 0 ? font().pixelSize() : fm.height();
+        if (r.height() >= 2 * fm.height()) {
+            p.drawText(r, static_cast<int>(h | Qt::AlignTop) | Qt::TextWordWrap, m_text);
+            return;
+        }
+        int top = (m_style & SS_CENTERIMAGE) ? r.top() + std::max(0, (r.height() - em) / 2) : r.top();
+        int width = fm.horizontalAdvance(m_text);
+        int x = r.left();
+        if (h == Qt::AlignHCenter)
+            x = r.left() + (r.width() - width) / 2;
+        else if (h == Qt::AlignRight)
+            x = r.right() + 1 - width;
+        p.setClipRect(contentsRect());
+        p.drawText(x, compactBaseline(font(), top), m_text);
+    }
+
+private:
+    DWORD m_style;
+    QString m_text;
+};
+
 // A group box as Windows draws it: an etched frame whose top line runs
 // through the middle of the caption, so that controls placed just below
 // the caption (as templates place them) stay clear of the line.
@@ -75,7 +130,8 @@ protected:
     {
         QPainter p(this);
         QFontMetrics fm(font());
-        int half = std::min(fm.height() / 2, std::max(0, height() / 2));
+        int em = font().pixelSize() > 0 ? font().pixelSize() : fm.height();
+        int half = std::min(em / 2, std::max(0, height() / 2));
         if (autoFillBackground())
             p.fillRect(rect(), palette().color(QPalette::Window));
         QRect frame(0, half, width() - 2, height() - half - 2);
@@ -86,10 +142,11 @@ protected:
         if (m_title.isEmpty())
             return;
         int indent = fm.horizontalAdvance(QLatin1Char('x')) + 2;
-        QRect text(indent, 0, std::min(fm.horizontalAdvance(m_title) + 4, width() - indent - 2), fm.height());
+        QRect text(indent, 0, std::min(fm.horizontalAdvance(m_title) + 4, width() - indent - 2), em + 1);
         p.fillRect(text, palette().color(QPalette::Window));
         p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
-        p.drawText(text.adjusted(2, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, m_title);
+        p.setClipRect(text);
+        p.drawText(text.left() + 2, compactBaseline(font(), 0), m_title);
     }
 
 private:
@@ -306,21 +363,11 @@ void createControl(Window& dialog, const DialogControl& c)
     const HWND h = hwnd;
     switch (c.kind) {
     case ControlKind::Static: {
-        auto* label = new QLabel(parent);
-        label->setTextFormat(Qt::PlainText);
+        auto* label = new StaticText(parent, c.style);
         label->setText(withoutMnemonics(w->rawText));
-        Qt::Alignment align = (c.style & 0x3) == SS_CENTER ? Qt::AlignHCenter
-                              : (c.style & 0x3) == SS_RIGHT ? Qt::AlignRight
-                                                            : Qt::AlignLeft;
-        QRect r = toPixels(dialog, c.x, c.y, c.cx, c.cy);
-        bool multiLine = r.height() >= 2 * QFontMetrics(dialog.font).height();
-        label->setWordWrap(multiLine);
-        label->setAlignment(align | ((multiLine && !(c.style & SS_CENTERIMAGE)) ? Qt::AlignTop : Qt::AlignVCenter));
         if (c.style & SS_SUNKEN) {
             label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
             label->setLineWidth(1);
-            label->setMargin(0);
-            label->setIndent(2);
         }
         widget = label;
         break;
@@ -515,7 +562,7 @@ void setWindowText(Window& w, const std::string& text)
     }
     switch (w.kind) {
     case ControlKind::Static:
-        static_cast<QLabel*>(widget)->setText(withoutMnemonics(text));
+        static_cast<StaticText*>(widget)->setText(withoutMnemonics(text));
         break;
     case ControlKind::Link:
         static_cast<QLabel*>(widget)->setText(linkHtml(text));

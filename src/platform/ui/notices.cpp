@@ -11,6 +11,10 @@
 #include <QDBusConnection>
 #include <QSessionManager>
 
+#include <cstdlib>
+
+#include <unistd.h>
+
 namespace {
 
 class Notices : public QObject {
@@ -55,8 +59,12 @@ void startNotices()
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         QObject::connect(app, &QGuiApplication::commitDataRequest, notices, [](QSessionManager&) { endSession(); });
     }
-    QDBusConnection bus = QDBusConnection::systemBus();
-    if (bus.isConnected()) {
+    // Without a system bus Qt's D-Bus thread is not even started.
+    const char* address = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
+    bool busExists = (address && *address) || access("/run/dbus/system_bus_socket", F_OK) == 0 ||
+                     access("/var/run/dbus/system_bus_socket", F_OK) == 0;
+    QDBusConnection bus = busExists ? QDBusConnection::systemBus() : QDBusConnection(QString());
+    if (busExists && bus.isConnected()) {
         bool ok = bus.connect("org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager",
                               "PrepareForSleep", notices, SLOT(prepareForSleep(bool)));
         trace("notices: %s logind's PrepareForSleep\n", ok ? "listening to" : "cannot listen to");

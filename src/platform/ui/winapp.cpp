@@ -94,8 +94,10 @@ void InitPlatformGui(int& argc, char** argv)
         const char* display = std::getenv("DISPLAY");
         const char* wayland = std::getenv("WAYLAND_DISPLAY");
         bool noDisplay = (!display || !*display) && (!wayland || !*wayland);
-        if ((!qpa || !*qpa) && noDisplay)
+        if ((!qpa || !*qpa) && noDisplay) {
             setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            trace("display: none found (no DISPLAY, no WAYLAND_DISPLAY)\n");
+        }
         if (!argv || argc <= 0) {
             new QApplication(fallbackArgc, fallbackArgv);
         } else {
@@ -106,7 +108,7 @@ void InitPlatformGui(int& argc, char** argv)
     }
     platformName = afx::u8(QGuiApplication::platformName());
     if (platformName == "offscreen")
-        trace("display: none, running offscreen\n");
+        trace("display: running offscreen (no window is seen)\n");
     else
         trace("display: %s\n", platformName.c_str());
     QApplication::setQuitOnLastWindowClosed(false);
@@ -208,4 +210,14 @@ int AfxMessageBox(UINT idPrompt, UINT type, UINT helpId)
 // report for every program with a window.
 extern "C" const char* __lsan_default_suppressions();
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\nleak:libdbus-1.so\n"; }
+#endif
+
+#if defined(__SANITIZE_THREAD__)
+// Qt's D-Bus thread (the system bus for logind's notices) runs in libraries
+// built without the thread sanitizer, whose own locking it cannot see.
+extern "C" const char* __tsan_default_suppressions();
+extern "C" const char* __tsan_default_suppressions()
+{
+    return "race:libQt6DBus.so\nrace:libdbus-1.so\ncalled_from_lib:libQt6DBus.so.6\n";
+}
 #endif

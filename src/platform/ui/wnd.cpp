@@ -73,14 +73,15 @@ std::unique_ptr<Window> unregister(HWND hwnd)
     return w;
 }
 
-QMargins frameMargins(const QWidget* top)
+// A top-level window's rectangle: its frame's position (where move() puts
+// it) and its client size. The window manager's frame is left out, so that
+// what GetWindowRect gives SetWindowPos takes back unchanged, whether the
+// frame is known yet or not (it is not before the first showing).
+QRect windowRect(const QWidget* widget)
 {
-    if (!top->isWindow())
-        return {};
-    QRect frame = top->frameGeometry();
-    QRect inner = top->geometry();
-    return QMargins(inner.left() - frame.left(), inner.top() - frame.top(),
-                    frame.right() - inner.right(), frame.bottom() - inner.bottom());
+    if (!widget->isWindow())
+        return QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
+    return QRect(widget->pos(), widget->size());
 }
 
 BOOL setWindowPos(Window& w, HWND insertAfter, int x, int y, int cx, int cy, UINT flags)
@@ -91,7 +92,7 @@ BOOL setWindowPos(Window& w, HWND insertAfter, int x, int y, int cx, int cy, UIN
     WINDOWPOS pos{w.hwnd, insertAfter, x, y, cx, cy, flags};
     if (w.isDialog) {
         // Current values for what the caller keeps, as Windows fills them in.
-        QRect frame = widget->frameGeometry();
+        QRect frame = windowRect(widget);
         if (flags & SWP_NOMOVE) {
             pos.x = frame.x();
             pos.y = frame.y();
@@ -106,9 +107,8 @@ BOOL setWindowPos(Window& w, HWND insertAfter, int x, int y, int cx, int cy, UIN
     }
     flags = pos.flags;
     if (!(flags & SWP_NOSIZE)) {
-        QMargins m = frameMargins(widget);
-        int width = std::max(0, pos.cx - m.left() - m.right());
-        int height = std::max(0, pos.cy - m.top() - m.bottom());
+        int width = std::max(0, pos.cx);
+        int height = std::max(0, pos.cy);
         if (w.isDialog)
             widget->setFixedSize(width, height);
         else
@@ -362,8 +362,7 @@ void CWnd::GetWindowRect(LPRECT rect) const
     QWidget* widget = GetWidget();
     if (!widget)
         return;
-    QRect r = widget->isWindow() ? widget->frameGeometry()
-                                 : QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size());
+    QRect r = afx::windowRect(widget);
     *rect = RECT{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
 }
 
@@ -423,7 +422,7 @@ void CWnd::CenterWindow(CWnd* alternate)
     QRect area;
     CWnd* over = alternate ? alternate : GetParent();
     if (over && over->GetWidget() && over->GetWidget()->isVisible()) {
-        area = over->GetWidget()->frameGeometry();
+        area = afx::windowRect(over->GetWidget());
     } else {
         QScreen* screen = w->widget->screen() ? w->widget->screen() : QGuiApplication::primaryScreen();
         area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);

@@ -54,14 +54,16 @@ public:
     int GetWindowTextLength() const;
 
     // --- geometry, in pixels ---
-    // Screen rectangle of the whole window (frame included for a top-level one).
+    // Screen rectangle of the window. A top-level window: the position of its
+    // frame and the size of its client area (the window manager's frame is
+    // not counted, so SetWindowPos takes back what this gives).
     void GetWindowRect(LPRECT rect) const;
     // Client rectangle (left and top 0).
     void GetClientRect(LPRECT rect) const;
     void ScreenToClient(LPRECT rect) const;
     void ClientToScreen(LPRECT rect) const;
     // x, y, cx, cy: position in the parent's client area (screen for a
-    // top-level window) and size of the whole window; SWP_* flags.
+    // top-level window) and size as GetWindowRect counts it; SWP_* flags.
     BOOL SetWindowPos(const CWnd* insertAfter, int x, int y, int cx, int cy, UINT flags);
     void MoveWindow(int x, int y, int width, int height, BOOL repaint = TRUE);
     void MoveWindow(LPCRECT rect, BOOL repaint = TRUE);
