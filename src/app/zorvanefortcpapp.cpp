@@ -20,6 +20,8 @@ namespace {
 int startFailed = 0;
 } // namespace
 
+HANDLE instanceMutex = nullptr;
+
 CZorvaneForTcpApp::CZorvaneForTcpApp() : CWinApp(nullptr) {}
 
 CZorvaneForTcpApp::~CZorvaneForTcpApp() = default;
@@ -69,10 +71,12 @@ BOOL CZorvaneForTcpApp::InitInstance()
         return -1;
     }
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mutex); // holds nothing
         MessageBoxA(nullptr, "     既に起動されています.     ", "２重起動", MB_OK);
         startFailed = 1;
         return -1;
     }
+    instanceMutex = mutex;
 
     applyCommandLineSwitches(__argc, __argv);
     setTraceEnabled(debugMode == 1);

@@ -23,8 +23,10 @@ extern std::string programDirectory;
 // 1 after "-D119": trace output on.
 extern int debugMode;
 
-// The mutex that marks the running instance of a desktop.
+// The mutex that marks the running instance of a desktop, and its handle:
+// held, never closed, until the process ends.
 extern const char* const singleInstanceMutexName;
+extern HANDLE instanceMutex;
 
 // Takes "-D119" and "-NOLOCALONLY" (whole argument, exact case) from the
 // arguments after the program name; every other argument is ignored.
