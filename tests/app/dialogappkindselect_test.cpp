@@ -289,3 +289,17 @@ TEST_F(SystemSettingsDialogTest, CancelEscapeAndTheCloseBoxEndWithoutOk)
         EXPECT_EQ(returned.autoConnectUser, "bob");
     }
 }
+
+TEST_F(SystemSettingsDialogTest, EnterInTheContactFieldPressesOk)
+{
+    INT_PTR result = runSettings(
+        "bob, bob2", [](CDialogAppKindSelect& d) { d.appKind = 1; },
+        [](CDialogAppKindSelect& d) {
+            d.GotoDlgCtrl(d.GetDlgItem(1111));
+            EXPECT_EQ(uitest::focusedId(d), 1111);
+            d.SetDlgItemText(1111, "bob2");
+            uitest::pressKey(d, VK_RETURN);
+        });
+    EXPECT_EQ(result, IDOK);
+    EXPECT_EQ(returned.autoConnectUser, "bob2");
+}
