@@ -183,6 +183,12 @@ BOOL CZorvaneForTcpDlg::OnCommand(WPARAM wParam, LPARAM lParam)
     case 1023: OnBnClickedSwitchUser(); return TRUE;
     case 1024: OnBconnect(); return TRUE;
     case 1114: OnBnClickedLogToggle(); return TRUE;
+    case 1055: OnBnClickedSystemSettings(); return TRUE;
+    case 1058: OnBnClickedForwardSettings(); return TRUE;
+    case 1115: OnBnClickedEditHttpPort(); return TRUE;
+    case 1116: OnBnClickedEditCvsPort(); return TRUE;
+    case 1042: OnBnClickedEditGenPort1(); return TRUE;
+    case 1044: OnBnClickedEditGenPort2(); return TRUE;
     case 32771: OnTrayOpen(); return TRUE;
     case 32772: OnTrayExit(); return TRUE;
     default: return CDialog::OnCommand(wParam, lParam);

@@ -40,6 +40,13 @@ public:
     void OnTrayExit();
     void OnWindowPosChanging(WINDOWPOS* position) override;
     void OnBnClickedLogToggle();
+    // The settings commands (zorvanefortcpdlg_settingscommands.cpp).
+    void OnBnClickedSystemSettings();
+    void OnBnClickedForwardSettings();
+    void OnBnClickedEditHttpPort();
+    void OnBnClickedEditCvsPort();
+    void OnBnClickedEditGenPort1();
+    void OnBnClickedEditGenPort2();
 
     // Listener of the hub.
     void notifyLogLine(const char* line) override;

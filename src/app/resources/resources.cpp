@@ -1,6 +1,7 @@
 // The program's resources: dialog templates 102 (main window) and 100 (about
 // box), the string table, the tray menu 135, icon 137 and the sounds 139-142.
 #include "app/resources/resources.h"
+#include "app/resources/settingsdialogs.h"
 
 #include "platform/ui/resource.h"
 
@@ -95,6 +96,10 @@ const DialogTemplate dialogs[] = {
      WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_VISIBLE, 0, mainControls},
     {100, "zorvaneForTcpのﾊﾞｰｼﾞｮﾝ情報", 235, 79, "ＭＳ Ｐゴシック", 9,
      DS_MODALFRAME | WS_POPUP | WS_CAPTION | WS_SYSMENU, WS_EX_APPWINDOW, aboutControls},
+    // The settings dialogs 129, 134 and 138.
+    appKindSelectTemplate,
+    fowerdTemplate,
+    portSettingTemplate,
 };
 
 const StringResource strings[] = {

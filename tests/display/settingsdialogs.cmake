@@ -1,0 +1,12 @@
+# The settings dialogs on the display, opened through the main dialog's
+# commands with skypesim giving the contact list.
+if(TARGET app AND TARGET skypesim)
+  add_executable(settingsdialogs_lane ${CMAKE_CURRENT_LIST_DIR}/settingsdialogs_lane.cpp)
+  target_link_libraries(settingsdialogs_lane PRIVATE app)
+  zorvane_embed_version(settingsdialogs_lane)
+  add_test(NAME display_settingsdialogs_lane
+    COMMAND ${CMAKE_CURRENT_LIST_DIR}/settingsdialogs_lane.sh $<TARGET_FILE:settingsdialogs_lane>
+            $<TARGET_FILE:skypesim> ${CMAKE_CURRENT_BINARY_DIR}/screenshots/settingsdialogs)
+  set_tests_properties(display_settingsdialogs_lane PROPERTIES LABELS display SKIP_RETURN_CODE 77 TIMEOUT 120
+    RUN_SERIAL TRUE)
+endif()

@@ -1,0 +1,85 @@
+// The settings dialogs on a real display, opened through the main dialog's
+// own commands: presses the main dialog's buttons named on the command line
+// one after another; each dialog stays open until the lane script ends it
+// (keys through the X server). One line per event on standard output.
+#include "app/resources/resources.h"
+#include "app/zorvanefortcpdlg.h"
+#include "platform/fileapi.h"
+#include "platform/trace.h"
+#include "platform/ui/afxwin.h"
+#include "platform/ui/uitest.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+void say(const std::string& line)
+{
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+CZorvaneForTcpDlg* mainDialog = nullptr;
+std::vector<int> buttons;
+UINT_PTR waitTimer = 0;
+int waitedTicks = 0;
+
+void pressAll()
+{
+    CZorvaneForTcpDlg& dialog = *mainDialog;
+    say("contacts " + std::to_string(dialog.hub.skypeModel ? dialog.hub.skypeModel->userList.size() : 0));
+    for (int button : buttons) {
+        uitest::onNextModal([button](CDialog& opened) {
+            std::string caption;
+            opened.GetWindowText(caption);
+            say("open " + std::to_string(opened.GetTemplateId()) + " from " + std::to_string(button) + " " + caption);
+        });
+        if (!uitest::pressButton(dialog, button)) {
+            uitest::onNextModal({});
+            say("not pressable " + std::to_string(button));
+            continue;
+        }
+        std::string shown;
+        for (int id : {1101, 1102, 1119, 1120, 1086, 1092}) {
+            std::string text;
+            dialog.GetDlgItemText(id, text);
+            shown += " " + std::to_string(id) + "=" + text;
+        }
+        say("closed " + std::to_string(button) + shown);
+    }
+    dialog.EndDialog(IDCANCEL);
+}
+
+// Waits up to 5 s for the Skype client's contact list, then presses the buttons.
+void waitForContacts(HWND, UINT, UINT_PTR, DWORD)
+{
+    QK_SKYPEMODEL* model = mainDialog->hub.skypeModel;
+    if ((model == nullptr || model->userList.empty()) && ++waitedTicks < 50)
+        return;
+    KillTimer(nullptr, waitTimer);
+    waitTimer = 0;
+    pressAll();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    setTraceEnabled(false);
+    setModuleFileName(argv[0]);
+    AfxSetResourceModule(programResources());
+    InitPlatformGui(argc, argv);
+    say(std::string("display ") + AfxGetDisplayPlatform());
+    for (int i = 1; i < argc; ++i)
+        buttons.push_back(std::atoi(argv[i]));
+
+    CZorvaneForTcpDlg dialog;
+    mainDialog = &dialog;
+    uitest::onNextModal([](CDialog&) { waitTimer = SetTimer(nullptr, 0, 100, waitForContacts); });
+    dialog.DoModal();
+    say("end");
+    return 0;
+}

@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# The settings dialogs on a real X server, opened through the main dialog's
+# buttons with a Skype client (skypesim) giving the contact list: one
+# screenshot of each dialog; Esc, and in the port dialog a typed port with
+# Return, go through the X server; the port reaches the ini file.
+# settingsdialogs_lane.sh <settingsdialogs_lane program> <skypesim> <screenshot dir>
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lane.sh"
+helper=$(realpath "$1")
+sim=$(realpath "$2")
+lane_begin "$3"
+
+root=$(mktemp -d /tmp/zorvane-dlglane-XXXXXX)
+sim_pid=""
+finish() {
+  if [ -n "$sim_pid" ]; then
+    kill "$sim_pid" 2>/dev/null
+    wait "$sim_pid" 2>/dev/null
+  fi
+  lane_cleanup
+  rm -rf "$root"
+}
+trap finish EXIT
+
+mkdir -m 700 "$root/desktop"
+mkdir "$root/program"
+export ZORVANE_DESKTOP="$root/desktop"
+"$sim" --user alice --contact bob --contact bob2 --contact carol >"$LANE_SHOTS/skypesim.log" 2>&1 &
+sim_pid=$!
+for i in $(seq 1 100); do
+  grep -q '^skypesim ready' "$LANE_SHOTS/skypesim.log" && break
+  sleep 0.1
+done
+grep -q '^skypesim ready' "$LANE_SHOTS/skypesim.log" || lane_fail "skypesim did not start"
+
+# The visible window of the helper with this caption.
+window_named() {
+  local w
+  for w in $(xdotool search --onlyvisible --pid "$LANE_PID" 2>/dev/null); do
+    [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "$1" ] && { echo "$w"; return 0; }
+  done
+  return 1
+}
+# Waits for the dialog, takes it, and leaves it with the given keys.
+take_dialog() {
+  local log=$1 id=$2 caption=$3 shot=$4 window i
+  shift 4
+  lane_wait_log "$log" "^open $id " 10 || lane_fail "dialog $id did not open: $(cat "$log")"
+  window=""
+  for i in $(seq 1 50); do
+    window=$(window_named "$caption")
+    [ -n "$window" ] && break
+    sleep 0.1
+  done
+  [ -n "$window" ] || lane_fail "no visible window \"$caption\""
+  xdotool windowraise "$window"
+  sleep 1
+  import -window "$window" "$LANE_SHOTS/$shot.png" || lane_fail "screenshot $shot failed"
+  xdotool windowfocus --sync "$window" 2>/dev/null
+  for key in "$@"; do
+    case $key in
+      type:*) xdotool type --delay 40 "${key#type:}" ;;
+      *) xdotool key "$key" ;;
+    esac
+    sleep 0.1
+  done
+}
+
+# The server application: system settings, then forward settings (Esc ends both).
+printf '[SYSTEM]\r\nAPPMODE=0\r\nSOUNDMODE=1\r\n[SERVER]\r\nFOWERDHOST2=web.example\r\nFOWERDPORT2=8080\r\n[CLIENT]\r\nAUTOCONNECT=1\r\nAUTOCONNECTUSER=bob\r\nFTPPORT=0\r\nHTTPPORT=0\r\nCVSPORT=0\r\nGENPORT1=0\r\nGENPORT2=0\r\n' \
+  >"$root/program/ZorvaneForTcp.ini"
+log="$LANE_SHOTS/server.log"
+(cd "$root/program" && exec "$helper" 1055 1058) >"$log" 2>&1 &
+LANE_PID=$!
+lane_wait_log "$log" '^display xcb' 10 || lane_fail "the helper did not start on the display: $(cat "$log")"
+lane_wait_log "$log" '^contacts ' 10 || lane_fail "the main dialog did not start: $(cat "$log")"
+grep -q '^contacts 3$' "$log" || lane_log "contact list not complete: $(grep '^contacts' "$log")"
+take_dialog "$log" 129 "システム設定" 01-system-settings Escape
+lane_wait_log "$log" '^closed 1055' 5 || lane_fail "Esc did not end the system settings"
+take_dialog "$log" 134 "転送設定ダイアログ" 02-forward-settings Escape
+lane_wait_log "$log" '^closed 1058' 5 || lane_fail "Esc did not end the forward settings"
+lane_wait_log "$log" '^end' 5 || lane_fail "the helper did not end"
+wait "$LANE_PID"
+LANE_PID=""
+
+# The client application: the port dialog of channel 1; a typed port and Return.
+sed -i 's/^APPMODE=0/APPMODE=1/' "$root/program/ZorvaneForTcp.ini"
+log="$LANE_SHOTS/client.log"
+(cd "$root/program" && exec "$helper" 1115) >"$log" 2>&1 &
+LANE_PID=$!
+lane_wait_log "$log" '^contacts ' 10 || lane_fail "the main dialog did not start: $(cat "$log")"
+take_dialog "$log" 138 "ポート設定" 03-port-setting ctrl+a type:18080 Return
+lane_wait_log "$log" '^closed 1115' 5 || lane_fail "Return did not end the port dialog: $(cat "$log")"
+grep -q '^closed 1115 1101=18080 ' "$log" || lane_fail "the typed port is not shown: $(grep '^closed' "$log")"
+grep -q $'^HTTPPORT=18080\r$' "$root/program/ZorvaneForTcp.ini" || lane_fail "the typed port is not in the ini file"
+lane_wait_log "$log" '^end' 5 || lane_fail "the helper did not end"
+wait "$LANE_PID"
+status=$?
+LANE_PID=""
+[ "$status" -eq 0 ] || lane_fail "the helper ended with status $status"
+lane_log "passed; screenshots in $LANE_SHOTS"
