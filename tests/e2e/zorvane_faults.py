@@ -346,11 +346,13 @@ def case_many_connections(world):
             host = world.hosts[user]
             assert host.p.poll() is None, "%s's application died" % user
             b, m, a = before[user], middle[user], after[user]
-            rss_bound = 65536 if sanitized(host) else 8192
+            # The address sanitizer holds freed memory back (its quarantine), so
+            # resident size tells nothing there; its leak check runs at exit.
+            rss_bound = None if sanitized(host) else 8192
             for label, now in (("after 1,000 in a row", m), ("after 200 at once", a)):
                 assert now["threads"] <= b["threads"] + 2, "%s: threads %s" % (user, (label, b, now))
                 assert now["fds"] <= b["fds"] + 4, "%s: descriptors %s" % (user, (label, b, now))
-                assert now["rss_kb"] <= b["rss_kb"] + rss_bound, \
+                assert rss_bound is None or now["rss_kb"] <= b["rss_kb"] + rss_bound, \
                     "%s: resident size %s (bound %d kB)" % (user, (label, b, now), rss_bound)
     finally:
         for s in servers:
