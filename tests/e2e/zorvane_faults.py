@@ -361,17 +361,22 @@ def case_many_connections(world):
 
 def slow_read(sock, rate, result):
     """Reads until the peer closes, at most `rate` bytes per second; result
-    gets the byte count, the sha256, the seconds and whether the end was a
-    clean close (not a reset)."""
+    gets the byte count, the sha256, the seconds, whether the end was a
+    clean close (not a reset) and whether nothing came within the socket's
+    time-out."""
     h = hashlib.sha256()
     got = 0
     t0 = time.monotonic()
     clean = True
+    stalled = False
     while True:
         try:
             chunk = sock.recv(4096)
         except ConnectionResetError:
             clean = False
+            break
+        except socket.timeout:
+            stalled = True
             break
         if not chunk:
             break
@@ -380,7 +385,8 @@ def slow_read(sock, rate, result):
         ahead = got / rate - (time.monotonic() - t0)
         if ahead > 0:
             time.sleep(ahead)
-    result.update(bytes=got, hash=h.hexdigest(), seconds=time.monotonic() - t0, clean=clean)
+    result.update(bytes=got, hash=h.hexdigest(), seconds=time.monotonic() - t0, clean=clean,
+                  stalled=stalled)
 
 
 def small_buffers(sock):
