@@ -317,10 +317,28 @@ class World:
     def close(self, failed):
         for p in reversed(self.procs):
             p.stop()
-        if failed:
+        reports = [p for p in self.procs if sanitizer_report(p)]
+        if failed or reports:
             for p in self.procs:
                 p.dump()
         shutil.rmtree(self.root, ignore_errors=True)
+        if reports and not failed:
+            raise AssertionError("sanitizer report from %s: %s"
+                                 % (reports[0].name, sanitizer_report(reports[0])))
+
+
+# First lines of the address, leak, undefined-behaviour and thread sanitizers' reports.
+SANITIZER_MARKS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:",
+                   "WARNING: ThreadSanitizer", "ThreadSanitizer:")
+
+
+def sanitizer_report(proc):
+    """The first line of a sanitizer report in a process's output, or None."""
+    with proc.cond:
+        for line in proc.lines:
+            if not line.startswith(EVENTLOG) and any(m in line for m in SANITIZER_MARKS):
+                return line
+    return None
 
 
 def listening_sockets():
