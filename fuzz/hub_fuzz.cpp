@@ -9,6 +9,8 @@
 #include "platform/winsock.h"
 #include "support/fakeskype.h"
 #include "support/testpropaty.h"
+#include "tunnel/skypeapplication.h"
+#include "tunnel/skypestream.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -91,12 +93,17 @@ void checkModels(CZorvaneForTcpCom& hub)
     for (QK_SKYPEAPPLICATION& app : hub.a2aModel->applications) {
         check(terminatedWithin(app.name, sizeof app.name));
         check(terminatedWithin(app.commandText, sizeof app.commandText));
+        check(app.streams.size() <= APPLICATION_MAX_STREAMS);
         for (QK_SKYPESTREAM* s : app.streams) {
             if (s == nullptr)
                 continue;
             check(terminatedWithin(s->user, sizeof s->user));
             check(terminatedWithin(s->appName, sizeof s->appName));
             check(terminatedWithin(s->forwardHost, sizeof s->forwardHost));
+            // Between commands the stream decodes nothing: its packet area is
+            // its own small one or the large one, whole.
+            check(s->packetBuffer != nullptr &&
+                  (s->packetBufferSize == STREAM_SMALL_PACKET_SIZE || s->packetBufferSize == STREAM_BUFFER_SIZE));
         }
         app.isMainLinkWaiting();
         app.isDataLinkWaiting();

@@ -70,14 +70,16 @@ void checkCut(const std::string& whole, const char* out, size_t outSize)
     }
 }
 
-void walkTokens(std::string text, const char* delimiter, size_t outSize)
+void walkTokens(const std::string& text, const char* delimiter, size_t outSize)
 {
     std::unique_ptr<char[]> out(new char[outSize]);
-    char* p = text.data();
+    const std::string before = text;
+    const char* p = text.c_str();
     size_t from = 0;
     for (int guard = 0; guard <= static_cast<int>(text.size()) + 1; ++guard) {
         Token ref = referenceToken(text, from, delimiter);
-        char* next = nextToken(p, out.get(), outSize, delimiter);
+        const char* next = nextToken(p, out.get(), outSize, delimiter);
+        check(text == before); // the text is only read
         std::string whole = text.substr(ref.start, ref.end - ref.start);
         checkCut(whole, out.get(), outSize);
         if (next == nullptr) {
@@ -85,7 +87,7 @@ void walkTokens(std::string text, const char* delimiter, size_t outSize)
             return;
         }
         check(!ref.atEnd);
-        check(next == text.data() + ref.end + 1);
+        check(next == text.c_str() + ref.end + 1);
         p = next;
         from = ref.end + 1;
     }
@@ -161,8 +163,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // A token area of size 0 is left untouched.
     char untouched = 'x';
-    std::string copy = cText;
-    nextToken(copy.data(), &untouched, 0, nullptr);
+    nextToken(cText.c_str(), &untouched, 0, nullptr);
     check(untouched == 'x');
     check(copyText(&untouched, 0, cText.c_str()) == 0 && untouched == 'x');
     return 0;

@@ -3,8 +3,10 @@
 // application's two streams (peer alice, ids 1 and 12). The first stream has a
 // TCP manager that records what it is asked and sockets whose from-peer queues
 // this harness drains as the relay threads would, checking what they would
-// send: the payload bytes of the decoded packet, or a rewritten FTP text that
-// names the data link's port.
+// send: the payload bytes of the decoded packet, on the FTP channel's main
+// link with each valid PORT/227 line's numbers rewritten in place (possibly in
+// several packets). This side announces no data port of its own, so every
+// data-link connect request is refused.
 #include "foundation/que.h"
 #include "fuzzdirectory.h"
 #include "platform/trace.h"
@@ -21,6 +23,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -45,8 +49,9 @@ public:
     RecordingManager() : QK_TCPMANAGER(80) {}
     void startServer() override {}
     void closeAll() override {}
-    int notifyTcpConnectRequest(int, const char*) override
+    int notifyTcpConnectRequest(int, const char*, uint32_t) override
     {
+        ++connectRequests;
         if (connectResult != 1)
             WSASetLastError(10061);
         return connectResult;
@@ -71,8 +76,9 @@ public:
             return (port + 1) & 0xffff;
         }
     }
-    int notifyDataLinkConnectRequest(int, const char*) override
+    int notifyDataLinkConnectRequest(int, const char*, uint32_t) override
     {
+        ++dataLinkRequests;
         if (dataLinkResult != 1)
             WSASetLastError(10061);
         return dataLinkResult;
@@ -86,6 +92,8 @@ public:
     int dataLinkResult = 1;
     int dataLinkMode = 0;
     int lastDataLinkPort = -1;
+    int connectRequests = 0;
+    int dataLinkRequests = 0;
 };
 
 TestPropaty* settings = nullptr;
@@ -150,11 +158,13 @@ int hexValue(char c)
 // holds it after decoding; empty when the line is not such a reply.
 std::vector<unsigned char> expectedPacket(std::string_view line)
 {
-    static const std::string_view prefix = "READ alice:1 ";
+    // "READ", any one character, then the stream's tag.
+    static const std::string_view tag = "alice:1 ";
     std::vector<unsigned char> packet;
-    if (line.substr(0, prefix.size()) != prefix)
+    if (line.size() < 5 + tag.size() || line.substr(0, 4) != "READ" || line[4] == '\0' ||
+        line.substr(5, tag.size()) != tag)
         return packet;
-    std::string_view hex = line.substr(prefix.size());
+    std::string_view hex = line.substr(5 + tag.size());
     hex = hex.substr(0, std::min(hex.size(), hex.find('\0')));
     if (hex.size() % 2 != 0 || hex.size() / 2 > STREAM_BUFFER_SIZE)
         return packet;
@@ -164,45 +174,118 @@ std::vector<unsigned char> expectedPacket(std::string_view line)
     return packet;
 }
 
-// Marks the slots that the next packets take (one reply queues at most two),
+// The payload as the main link of the FTP channel must relay it: each PORT or
+// 227 line with sound numbers gets this host's address and the port that
+// createDataLink answers in place of its six numbers, where that answer is a
+// new port and the result fits the stream's packet area; every other byte stays.
+std::vector<unsigned char> rewrittenPayload(std::vector<unsigned char> payload, const RecordingManager& manager,
+                                            uint32_t address)
+{
+    const size_t capacity = STREAM_BUFFER_SIZE - A2A_HEADER_SIZE;
+    size_t from = 0;
+    for (;;) {
+        FtpDataText text = findFtpDataText(payload.data(), payload.size(), from);
+        if (text.kind == FTP_TEXT_NONE)
+            return payload;
+        check(text.numbersStart < text.numbersEnd && text.numbersEnd <= payload.size());
+        // A sound text: six numbers of 0 to 255 without a leading-zero run.
+        int numbers[6];
+        int count = 0;
+        int value = -1;
+        int digits = 0;
+        for (size_t i = text.numbersStart; i <= text.numbersEnd; ++i) {
+            unsigned char c = i < text.numbersEnd ? payload[i] : ',';
+            if (c >= '0' && c <= '9') {
+                value = (value < 0 ? 0 : value * 10) + (c - '0');
+                ++digits;
+            } else if (c == ',') {
+                check(value >= 0 && value <= 255 && digits <= 3 && count < 6);
+                numbers[count++] = value;
+                value = -1;
+                digits = 0;
+            } else {
+                check(c == ' ' || c == '\t');
+            }
+        }
+        check(count == 6 && text.port == numbers[4] * 256 + numbers[5]);
+        from = text.numbersEnd;
+        int port = manager.answerFor(text.port);
+        if (port < 0 || port > 65535 || port == text.port)
+            continue;
+        char written[32];
+        int length = std::snprintf(written, sizeof written, "%u,%u,%u,%u,%d,%d", address & 0xff,
+                                   (address >> 8) & 0xff, (address >> 16) & 0xff, address >> 24, port >> 8,
+                                   port & 0xff);
+        if (payload.size() - (text.numbersEnd - text.numbersStart) + static_cast<size_t>(length) > capacity)
+            continue;
+        payload.erase(payload.begin() + static_cast<std::ptrdiff_t>(text.numbersStart),
+                      payload.begin() + static_cast<std::ptrdiff_t>(text.numbersEnd));
+        payload.insert(payload.begin() + static_cast<std::ptrdiff_t>(text.numbersStart), written, written + length);
+        from = text.numbersStart + static_cast<size_t>(length);
+    }
+}
+
+// Marks the slots that the next packets take (a grown FTP text takes up to
+// seven, then perhaps a disconnect),
 // so that bytes a packet did not bring show up.
 void markSlots(QK_SOCKETTCP* s)
 {
     if (s == nullptr)
         return;
-    for (int i = 0; i < 2; ++i)
+    for (int i = 0; i < 8; ++i)
         std::memset(s->fromPeer->slots[(s->fromPeer->writeIndex + i) % QUE_SLOT_COUNT].data, 0xA5,
                     QUE_ENTRY_SIZE);
 }
 
-// Takes every waiting entry as a relay thread does and checks what it would send.
-void drain(QK_SOCKETTCP* s, const std::vector<unsigned char>& sent, bool ftp, const RecordingManager& manager)
+// Takes every waiting entry as a relay thread does and checks what it would
+// send: the data payloads together are the expected bytes (only a prefix of
+// them when the stream ended the connection because the queue was full).
+void drain(QK_SOCKETTCP* s, const std::vector<unsigned char>& sent, bool rewrites, const RecordingManager& manager,
+           uint32_t address)
 {
     if (s == nullptr)
         return;
     static QueEntry entry;
+    std::vector<unsigned char> delivered;
+    std::vector<size_t> pieces;
+    bool endedByStream = false;
+    A2aPacketHeader original{};
+    if (!sent.empty())
+        original = readA2aHeader(sent.data());
     while (s->fromPeer->deqEntry(entry.data) == 1) {
         A2aPacketHeader h = readA2aHeader(entry.data);
-        if (h.kind != KIND_DATA && h.kind != KIND_DLINK_DATA)
+        if (h.kind != KIND_DATA && h.kind != KIND_DLINK_DATA) {
+            if (!sent.empty() && original.kind != h.kind)
+                endedByStream = true;
+            else if (!sent.empty() && (original.kind == KIND_DATA || original.kind == KIND_DLINK_DATA))
+                endedByStream = true;
             continue;
+        }
         check(h.payloadSize <= kSlotPayload);
-        const unsigned char* payload = entry.data + A2A_HEADER_SIZE;
-        if (sent.empty())
-            continue;
-        A2aPacketHeader original = readA2aHeader(sent.data());
-        if (original.kind != h.kind)
-            continue; // a disconnect the stream built itself
-        bool same = h.payloadSize == original.payloadSize &&
-                    std::memcmp(payload, sent.data() + A2A_HEADER_SIZE, h.payloadSize) == 0;
-        if (same)
-            continue;
-        // Only an FTP text of the main link may change, and only into one that
-        // names the port of the new data link.
-        check(ftp && h.kind == KIND_DATA);
-        FtpDataPort found = findFtpDataPort(payload, h.payloadSize);
-        check(found.kind != FTP_TEXT_NONE);
-        check(found.port % 65536 == (manager.answerFor(manager.lastDataLinkPort) & 0xffff));
-        check(h.payloadSize >= 2 && payload[h.payloadSize - 2] == '\r' && payload[h.payloadSize - 1] == '\n');
+        check(!sent.empty() && h.kind == original.kind);
+        check(!endedByStream);
+        delivered.insert(delivered.end(), entry.data + A2A_HEADER_SIZE, entry.data + A2A_HEADER_SIZE + h.payloadSize);
+        pieces.push_back(h.payloadSize);
+    }
+    if (pieces.empty())
+        return;
+    std::vector<unsigned char> payload(sent.begin() + A2A_HEADER_SIZE,
+                                       sent.begin() + A2A_HEADER_SIZE + original.payloadSize);
+    std::vector<unsigned char> expected =
+        rewrites && original.kind == KIND_DATA ? rewrittenPayload(payload, manager, address) : payload;
+    if (endedByStream)
+        check(delivered.size() <= expected.size() &&
+              std::equal(delivered.begin(), delivered.end(), expected.begin()));
+    else
+        check(delivered == expected);
+    // One packet, or pieces of A2A_MAX_PAYLOAD bytes but the last when the
+    // rewriting made the payload larger than that.
+    if (expected.size() <= A2A_MAX_PAYLOAD || expected.size() <= original.payloadSize) {
+        check(pieces.size() == 1);
+    } else {
+        for (size_t i = 0; i + 1 < pieces.size(); ++i)
+            check(pieces[i] == A2A_MAX_PAYLOAD);
+        check(pieces.back() <= A2A_MAX_PAYLOAD);
     }
 }
 
@@ -259,6 +342,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int mainState = (data[1] & 0x0f) % 3;
     const int dataState = (data[1] >> 4) % 3;
 
+    static const uint32_t address = getLocalAddress();
     QK_SKYPECOM* link = QK_SKYPECOM::getInstance();
     skype->commands.clear();
     skype->failedCommands.clear();
@@ -296,8 +380,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         application->replyAlterApplication(line.c_str());
         if (application->streams.empty())
             break; // the link was lost with the streams
-        drain(mainUsed, sent, ftp, *manager);
-        drain(dataUsed, sent, ftp, *manager);
+        drain(mainUsed, sent, ftp && mainUsed == manager->mainSocket, *manager, address);
+        drain(dataUsed, sent, false, *manager, address);
+        // No data port announced by this side: no data link is connected for
+        // the peer; a client application connects nowhere for it either.
+        check(manager->dataLinkRequests == 0);
+        check(settings->appMode == 0 || manager->connectRequests == 0);
         QK_SKYPESTREAM* first = application->streams[0];
         check(first != nullptr && first->streamId == 1);
     }
