@@ -51,34 +51,8 @@ OPEN_LOCK = threading.Lock()
 def exchange(sock, outgoing, incoming_size):
     """Sends outgoing while receiving incoming_size bytes; returns the sha256
     of what arrived, its length and when its first and last bytes came."""
-    r = {"first": None, "first_len": 0, "last": None}
-
-    def sender():
-        try:
-            view = memoryview(outgoing)
-            while view:
-                n = sock.send(view[:65536])
-                view = view[n:]
-        except OSError as e:
-            r["send_error"] = str(e)
-
-    t = threading.Thread(target=sender, daemon=True)
-    t.start()
-    h = hashlib.sha256()
-    got = 0
-    while got < incoming_size:
-        chunk = sock.recv(min(1 << 20, incoming_size - got))
-        if not chunk:
-            break
-        now = time.monotonic()
-        if r["first"] is None:
-            r["first"], r["first_len"] = now, len(chunk)
-        r["last"] = now
-        h.update(chunk)
-        got += len(chunk)
-    t.join(600)
-    r["hash"] = h.hexdigest()
-    r["bytes"] = got
+    r = {}
+    e2e.send_all_recv_all(sock, outgoing, incoming_size, r)
     return r
 
 

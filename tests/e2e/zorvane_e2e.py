@@ -384,7 +384,9 @@ class HttpServer:
 
 def send_all_recv_all(sock, outgoing, incoming_size, result):
     """Sends outgoing while receiving incoming_size bytes; result gets the
-    sha256 of what arrived and the byte count."""
+    sha256 of what arrived, the byte count, and when the first and the last
+    bytes came (with the first chunk's length)."""
+    result.update(first=None, first_len=0, last=None)
     def sender():
         try:
             view = memoryview(outgoing)
@@ -402,6 +404,10 @@ def send_all_recv_all(sock, outgoing, incoming_size, result):
         chunk = sock.recv(min(1 << 20, incoming_size - got))
         if not chunk:
             break
+        now = time.monotonic()
+        if result["first"] is None:
+            result["first"], result["first_len"] = now, len(chunk)
+        result["last"] = now
         h.update(chunk)
         got += len(chunk)
     t.join(600)
