@@ -902,25 +902,31 @@ def in_own_namespace():
     os.execvpe("unshare", cmd, env)
 
 
-def main():
+def main(cases=None, configure=None):
+    """Runs the case named on the command line. configure(parser), when
+    given, adds options and returns what to do with the parsed arguments."""
+    cases = CASES if cases is None else cases
     ap = argparse.ArgumentParser()
     ap.add_argument("--host")
     ap.add_argument("--sim")
     ap.add_argument("--list", action="store_true")
     ap.add_argument("case", nargs="?")
+    apply_options = configure(ap) if configure else None
     args = ap.parse_args()
     if args.list:
-        print("\n".join(CASES))
+        print("\n".join(cases))
         return 0
-    if args.case not in CASES:
-        ap.error("unknown case %r (one of %s)" % (args.case, ", ".join(CASES)))
+    if args.case not in cases:
+        ap.error("unknown case %r (one of %s)" % (args.case, ", ".join(cases)))
     in_own_namespace()
     if not args.host or not args.sim:
         ap.error("--host and --sim are required")
+    if apply_options:
+        apply_options(args)
     world = World(os.path.abspath(args.host), os.path.abspath(args.sim))
     failed = True
     try:
-        CASES[args.case](world)
+        cases[args.case](world)
         failed = False
     finally:
         world.close(failed)

@@ -544,33 +544,13 @@ CASES = {
 }
 
 
-def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--host")
-    ap.add_argument("--sim")
+def configure(ap):
     ap.add_argument("--full", action="store_true", help="slow_reader with 20 MB per direction")
-    ap.add_argument("--list", action="store_true")
-    ap.add_argument("case", nargs="?")
-    args = ap.parse_args()
-    if args.list:
-        print("\n".join(CASES))
-        return 0
-    if args.case not in CASES:
-        ap.error("unknown case %r (one of %s)" % (args.case, ", ".join(CASES)))
-    e2e.in_own_namespace()
-    if not args.host or not args.sim:
-        ap.error("--host and --sim are required")
-    OPTIONS.full = args.full
-    world = e2e.World(os.path.abspath(args.host), os.path.abspath(args.sim))
-    failed = True
-    try:
-        CASES[args.case](world)
-        failed = False
-    finally:
-        world.close(failed)
-    log("case %s passed" % args.case)
-    return 0
+
+    def apply(args):
+        OPTIONS.full = args.full
+    return apply
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(e2e.main(CASES, configure))
