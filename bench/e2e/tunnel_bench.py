@@ -18,10 +18,12 @@ sampled from /proc during each run; "per busy channel" divides the sum by the
 channels busy.
 
 usage: tunnel_bench.py --host PATH-OF-zorvanefortcp --sim PATH [--size BYTES] [--connects N]
-                       [--smoke] [--profile DIR]
+                       [--smoke] [--profile DIR] [--trace]
 --smoke: a tiny size and two connects; checks the plumbing (bytes exact),
 never the speed. --profile DIR: runs the four processes under callgrind
-(output in DIR) with a short size; its rates mean nothing.
+(output in DIR), counting from the tunnel's being up, with a short size; its
+rates mean nothing. The programs run
+as a user starts them; --trace adds "-D119", whose trace lines cost time.
 Runs in its own network namespace (root), like the whole-system tests.
 """
 import argparse
@@ -29,6 +31,7 @@ import hashlib
 import os
 import socket
 import statistics
+import subprocess
 import sys
 import threading
 import time
@@ -244,21 +247,23 @@ def main():
     ap.add_argument("--connects", type=int, default=10)
     ap.add_argument("--smoke", action="store_true")
     ap.add_argument("--profile", metavar="DIR")
+    ap.add_argument("--trace", action="store_true")
     args = ap.parse_args()
     if args.smoke:
         args.size, args.connects = 200_000, 2
     if args.profile:
         profile_dir = os.path.abspath(args.profile)
         os.makedirs(profile_dir, exist_ok=True)
-        plain_proc = e2e.Proc
+        plain_init = e2e.Proc.__init__
 
-        def profiled_proc(name, argv, env, cwd=None):
+        # Every child (the programs too, which are a subclass) starts under callgrind.
+        def profiled_init(self, name, argv, env, cwd=None):
             out = os.path.join(profile_dir, "callgrind.%s" % name)
-            return plain_proc(name, ["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out]
-                              + argv, env, cwd)
-        e2e.Proc = profiled_proc
+            plain_init(self, name, ["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out]
+                       + argv, env, cwd)
+        e2e.Proc.__init__ = profiled_init
     e2e.in_own_namespace()
-    world = e2e.World(os.path.abspath(args.host), os.path.abspath(args.sim))
+    world = e2e.World(os.path.abspath(args.host), os.path.abspath(args.sim), debug=args.trace)
     server = {"FOWERDHOST%d" % (ch + 1): h for ch, (h, _) in enumerate(FORWARD)}
     server.update({"FOWERDPORT%d" % (ch + 1): p for ch, (_, p) in enumerate(FORWARD)})
     world.write_ini("bob", {"SYSTEM": {"APPMODE": 0}, "SERVER": server})
@@ -267,6 +272,11 @@ def main():
     failed = True
     try:
         world.up()
+        if args.profile:
+            # Only the runs are counted, not the start-up.
+            for p in world.procs:
+                subprocess.run(["callgrind_control", "--zero", str(p.p.pid)],
+                               stdout=subprocess.DEVNULL, check=True)
         idle = idle_cpu(world, 2 if args.smoke else 5)
         print("idle, five streams open: all four processes CPU %.1f %% of one core (%s)"
               % (sum(u + v for u, v in idle.values()),

@@ -2,14 +2,20 @@
 
 #include "platform/trace.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 QK_QUE::QK_QUE()
     : tag("QK_QUE"), count(0), writeIndex(0), readIndex(0),
-      slots(new QueEntry[QUE_SLOT_COUNT]())
+      slots(static_cast<QueEntry*>(std::calloc(QUE_SLOT_COUNT, sizeof(QueEntry)))), sizes{}
 {
+    if (!slots)
+        throw std::bad_alloc();
     reset();
 }
+
+void QK_QUE::FreeSlots::operator()(QueEntry* p) const { std::free(p); }
 
 QK_QUE::~QK_QUE() = default;
 
@@ -41,6 +47,7 @@ int QK_QUE::enqEntry(uint32_t size, const void* data)
     }
     if (size > 0)
         std::memcpy(slots[writeIndex].data, data, size);
+    sizes[writeIndex] = size;
     writeIndex = (writeIndex + 1) % QUE_SLOT_COUNT;
     count.fetch_add(1);
     return 1;
@@ -53,7 +60,7 @@ int QK_QUE::deqEntry(void* out)
     std::lock_guard<std::mutex> lock(mutex);
     if (count.load() <= 0)
         return 0;
-    std::memcpy(out, slots[readIndex].data, QUE_ENTRY_SIZE);
+    std::memcpy(out, slots[readIndex].data, sizes[readIndex]);
     readIndex = (readIndex + 1) % QUE_SLOT_COUNT;
     count.fetch_sub(1);
     return 1;

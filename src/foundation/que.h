@@ -20,13 +20,14 @@ public:
     QK_QUE(const QK_QUE&) = delete;
     QK_QUE& operator=(const QK_QUE&) = delete;
 
-    // Discards every waiting entry (the slots' bytes stay).
+    // Discards every waiting entry.
     void reset();
     // Copies size bytes to the start of the next free slot: 1 stored, 0 when
     // size is above QUE_ENTRY_SIZE or the queue holds 30 entries.
     int enqEntry(uint32_t size, const void* data);
-    // Copies the oldest slot, all QUE_ENTRY_SIZE bytes, to out (which must
-    // hold that many) and frees it: 1 taken, 0 empty (out untouched).
+    // Copies the oldest entry, the bytes enqEntry stored, to the start of out
+    // (which must hold QUE_ENTRY_SIZE bytes; those behind the entry stay as
+    // they were) and frees its slot: 1 taken, 0 empty (out untouched).
     int deqEntry(void* out);
 
     char tag[8];
@@ -35,6 +36,11 @@ public:
     std::atomic<int32_t> count;
     int32_t writeIndex;
     int32_t readIndex;
-    std::unique_ptr<QueEntry[]> slots;
+    struct FreeSlots {
+        void operator()(QueEntry* p) const;
+    };
+    // Zeroed by calloc: the pages of a slot become resident only once used.
+    std::unique_ptr<QueEntry[], FreeSlots> slots;
+    uint32_t sizes[QUE_SLOT_COUNT];   // bytes stored in each slot
     std::mutex mutex;
 };

@@ -110,7 +110,7 @@ QK_SKYPESTREAM::~QK_SKYPESTREAM()
 QK_SKYPESTREAM::LargeBuffers& QK_SKYPESTREAM::large()
 {
     if (!largeBuffers)
-        largeBuffers = std::make_unique<LargeBuffers>();
+        largeBuffers = std::make_unique_for_overwrite<LargeBuffers>();   // each is written before it is read
     return *largeBuffers;
 }
 
@@ -343,9 +343,13 @@ private:
 size_t QK_SKYPESTREAM::rewriteFtpText()
 {
     A2aPacketHeader header = readA2aHeader(packetBuffer);
+    unsigned char* payload = packetBuffer + kHeaderSize;
+    // The own address is looked up (a socket of its own) only for a payload that names a data port.
+    if (findFtpDataText(payload, header.payloadSize, 0).kind == FTP_TEXT_NONE)
+        return header.payloadSize;
     StreamDataLinkOpener opener(this);
-    return rewriteFtpTexts(packetBuffer + kHeaderSize, header.payloadSize, packetBufferSize - kHeaderSize,
-                           getLocalAddress(), opener);
+    return rewriteFtpTexts(payload, header.payloadSize, packetBufferSize - kHeaderSize, getLocalAddress(),
+                           opener);
 }
 
 int QK_SKYPESTREAM::deliverFtpText(QK_SOCKETTCP* socket, int port, size_t payloadSize)
@@ -387,8 +391,12 @@ int QK_SKYPESTREAM::decodePacket(const char* hex)
     LargeBuffers& buffers = large();
     packetBuffer = buffers.packet;
     packetBufferSize = sizeof buffers.packet;
-    std::memset(packetBuffer, 0, packetBufferSize);
-    return hexToBytes(hex, packetBuffer, packetBufferSize);
+    int decoded = hexToBytes(hex, packetBuffer, packetBufferSize);
+    // What is read of a packet lies within the decoded bytes, except its
+    // header: where the text is shorter, the rest of the header is zero.
+    if (decoded < static_cast<int>(kHeaderSize))
+        std::memset(packetBuffer + decoded, 0, kHeaderSize - static_cast<size_t>(decoded));
+    return decoded;
 }
 
 void QK_SKYPESTREAM::noteAnnouncedPort(const unsigned char* packet)

@@ -215,8 +215,9 @@ def ini_text(sections):
 
 
 class World:
-    def __init__(self, host_exe, sim_exe, forward_host1="127.0.0.1"):
+    def __init__(self, host_exe, sim_exe, forward_host1="127.0.0.1", debug=True):
         self.host_exe = host_exe
+        self.debug = debug   # "-D119": the trace lines besides the event log
         self.sim_exe = sim_exe
         self.root = tempfile.mkdtemp(prefix="zorvane-e2e-")
         self.procs = []
@@ -271,9 +272,10 @@ class World:
         return p
 
     def start_host(self, user):
-        """The program in its program directory, started with "-D119" from
-        another working directory; ready once its start line is logged."""
-        argv = [os.path.join(self.prog[user], "zorvanefortcp"), "-D119"]
+        """The program in its program directory, started (with "-D119" unless
+        the world runs without it) from another working directory; ready once
+        its start line is logged."""
+        argv = [os.path.join(self.prog[user], "zorvanefortcp")] + (["-D119"] if self.debug else [])
         p = Program("host-" + user, argv, self.env(user), cwd=self.root,
                     directory=self.prog[user])
         self.procs.append(p)

@@ -434,7 +434,7 @@ def case_slow_reader(world):
     # Upward: the client sends size bytes and closes; the server reads slowly.
     up = {}
     c = socket.socket()
-    c.settimeout(120)
+    c.settimeout(timeout)   # sendall's whole run: the tunnel takes the bytes at the reader's pace
     c.connect(("127.0.0.1", 9023))
     conn, _ = ls.accept()
     ls.close()

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -87,7 +88,7 @@ TEST_F(QueTest, EmptyDequeueLeavesTheBufferAlone)
         ASSERT_EQ(c, 0x5A);
 }
 
-TEST_F(QueTest, ShortPacketComesOutWithTheSlotsOlderBytes)
+TEST_F(QueTest, ShortPacketComesOutAloneBehindItTheBufferStays)
 {
     auto longer = packet(1000, 0x11);
     auto shorter = packet(40, 0x22);
@@ -96,12 +97,13 @@ TEST_F(QueTest, ShortPacketComesOutWithTheSlotsOlderBytes)
         ASSERT_EQ(que.enqEntry(1000, longer.data()), 1);
         ASSERT_EQ(que.deqEntry(out.data()), 1);
     }
+    std::fill(out.begin(), out.end(), 0x5A);
     ASSERT_EQ(que.enqEntry(40, shorter.data()), 1);
     ASSERT_EQ(que.deqEntry(out.data()), 1);
     EXPECT_EQ(out[0], 0x22);
     EXPECT_EQ(out[39], 0x22);
-    EXPECT_EQ(out[40], 0x11);
-    EXPECT_EQ(out[999], 0x11);
+    EXPECT_EQ(out[40], 0x5A);
+    EXPECT_EQ(out[QUE_ENTRY_SIZE - 1], 0x5A);
 }
 
 TEST_F(QueTest, ResetDiscardsEverything)

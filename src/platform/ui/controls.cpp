@@ -76,6 +76,8 @@ public:
     StaticText(QWidget* parent, DWORD style) : QFrame(parent), m_style(style) {}
     void setText(const QString& text)
     {
+        if (text == m_text)
+            return;   // the same text is not painted again
         m_text = text;
         update();
     }
@@ -121,6 +123,8 @@ public:
     GroupFrame(const QString& title, QWidget* parent) : QWidget(parent), m_title(title) {}
     void setTitle(const QString& title)
     {
+        if (title == m_title)
+            return;
         m_title = title;
         update();
     }
@@ -576,10 +580,14 @@ void setWindowText(Window& w, const std::string& text)
     case ControlKind::GroupBox:
         static_cast<GroupFrame*>(widget)->setTitle(withoutMnemonics(text));
         break;
-    case ControlKind::Edit:
-        static_cast<QLineEdit*>(widget)->setText(qs(text));
-        static_cast<QLineEdit*>(widget)->setCursorPosition(0);
+    case ControlKind::Edit: {
+        auto* edit = static_cast<QLineEdit*>(widget);
+        QString q = qs(text);
+        if (edit->text() != q)
+            edit->setText(q);
+        edit->setCursorPosition(0);
         break;
+    }
     case ControlKind::ComboBox: {
         auto* combo = static_cast<QComboBox*>(widget);
         if (combo->isEditable())
