@@ -13,7 +13,8 @@ the design limit (one packet of 10,240 payload bytes per stream per 20 ms:
   five channels both ways SIZE bytes each way on every channel at once
 
 A direction's rate runs from its first byte to its last, so the connect time
-is not in it. CPU % (user and system) and peak RSS of the four processes are
+is not in it. CPU % (user and system) and peak RSS of the four processes (and of it the
+anonymous memory, the rest being mapped files: libraries and fonts) are
 sampled from /proc during each run; "per busy channel" divides the sum by the
 channels busy.
 
@@ -105,12 +106,14 @@ def proc_sample(pid):
     with open("/proc/%d/stat" % pid) as f:
         fields = f.read().rsplit(")", 1)[1].split()
     ticks = (int(fields[11]), int(fields[12]))   # user, system
-    rss = 0
+    rss = anon = 0
     with open("/proc/%d/status" % pid) as f:
         for line in f:
             if line.startswith("VmRSS:"):
                 rss = int(line.split()[1])
-    return ticks, rss
+            elif line.startswith("RssAnon:"):
+                anon = int(line.split()[1])
+    return ticks, (rss, anon)
 
 
 def wait_server(ch, timeout=60):
@@ -143,7 +146,7 @@ def run_channels(world, channels, up, down):
     threads = []
     hz = os.sysconf("SC_CLK_TCK")
     start = {p.name: proc_sample(p.p.pid) for p in world.procs}
-    peak = {name: 0 for name in start}
+    peak = {name: (0, 0) for name in start}
     t0 = time.monotonic()
     for ch in channels:
         def client(ch=ch):
@@ -157,7 +160,8 @@ def run_channels(world, channels, up, down):
     while any(t.is_alive() for t in threads):
         time.sleep(0.25)
         for p in world.procs:
-            peak[p.name] = max(peak[p.name], proc_sample(p.p.pid)[1])
+            rss = proc_sample(p.p.pid)[1]
+            peak[p.name] = tuple(max(a, b) for a, b in zip(peak[p.name], rss))
     elapsed = time.monotonic() - t0
     end = {p.name: proc_sample(p.p.pid) for p in world.procs}
     rates = {}
@@ -232,9 +236,9 @@ def report(title, rates, elapsed, samples, size, busy):
         print("  lowest per channel per direction %s, mean %s"
               % (fmt_rate(min(both)), fmt_rate(statistics.mean(both))))
     total = sum(user + system for user, system, _ in samples.values())
-    for name, (user, system, rss) in samples.items():
-        print("  %-16s CPU %5.1f %% (user %4.1f, system %4.1f)  peak RSS %6.1f MB"
-              % (name, user + system, user, system, rss / 1024))
+    for name, (user, system, (rss, anon)) in samples.items():
+        print("  %-16s CPU %5.1f %% (user %4.1f, system %4.1f)  peak RSS %6.1f MB (anonymous %5.1f)"
+              % (name, user + system, user, system, rss / 1024, anon / 1024))
     print("  all four processes CPU %.1f %% of one core: %.2f %% per busy channel"
           % (total, total / busy))
 
