@@ -517,9 +517,12 @@ void QK_SKYPESTREAM::onDisconnectRequest(Link link, const A2aPacketHeader& heade
     const LinkTexts& texts = link == Link::Main ? kMainLinkTexts : kDataLinkTexts;
     const int port = header.port;
     const bool main = link == Link::Main;
-    if (main && isFtpApplication() == 1 && port != localPort)
-        return;
     QK_SOCKETTCP* socket = linkSocket(link);
+    // The server application names its forward port, which need not be the
+    // client's: a request that names this side's connection ends it whatever its port.
+    if (main && isFtpApplication() == 1 && port != localPort &&
+        (socket == nullptr || header.connectionId == 0 || header.connectionId != socket->connectionId))
+        return;
     if (socket != nullptr && namesOtherConnection(socket, header, "DISCONNECT-REQUEST"))
         return;   // a late request of an earlier connection
     if (main)

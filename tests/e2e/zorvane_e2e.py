@@ -236,13 +236,14 @@ class World:
         })
         # bob: server application; forwards channel 0 to the FTP server,
         # 1 to the HTTP server, 3 to a closed port, 4 to the bulk server.
-        self.write_ini("bob", {
+        self.server_ini = {
             "SYSTEM": {"APPMODE": 0, "ENABLEUSER": 0},
             "SERVER": {"FOWERDHOST1": FTP_HOST, "FOWERDPORT1": 21,
                        "FOWERDHOST2": forward_host1, "FOWERDPORT2": HTTP_PORT,
                        "FOWERDHOST4": "127.0.0.1", "FOWERDPORT4": CLOSED_PORT,
                        "FOWERDHOST5": "127.0.0.1", "FOWERDPORT5": BULK_PORT},
-        })
+        }
+        self.write_ini("bob", self.server_ini)
 
     def write_ini(self, user, sections):
         with open(os.path.join(self.prog[user], "ZorvaneForTcp.ini"), "w") as f:
@@ -483,7 +484,7 @@ def case_bulk(world, size=50_000_000):
 
 
 class FtpServer:
-    def __init__(self, root):
+    def __init__(self, root, port=21):
         from pyftpdlib.authorizers import DummyAuthorizer
         from pyftpdlib.handlers import FTPHandler
         from pyftpdlib.servers import ThreadedFTPServer
@@ -500,7 +501,7 @@ class FtpServer:
         # out, and active mode connects to our data-link listener.
         handler.permit_foreign_addresses = True
         handler.permit_privileged_ports = True
-        self.server = ThreadedFTPServer((FTP_HOST, 21), handler)
+        self.server = ThreadedFTPServer((FTP_HOST, port), handler)
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
 
     def close(self):
@@ -537,6 +538,33 @@ def case_ftp(world):
                 assert f.read() == upload, "%s STOR differs" % mode
             ftp.quit()
             log("FTP %s: LIST, RETR, STOR compared" % mode)
+    finally:
+        server.close()
+
+
+def case_ftp_other_port(world):
+    """The FTP channel forwarded to a server on another port than 21: a
+    listing comes through, and the server's close after QUIT reaches the
+    local client."""
+    files = os.path.join(world.root, "ftp-root")
+    os.makedirs(files)
+    with open(os.path.join(files, "listed.txt"), "w") as f:
+        f.write("x")
+    server = FtpServer(files, port=2121)
+    world.server_ini["SERVER"]["FOWERDPORT1"] = 2121
+    world.write_ini("bob", world.server_ini)
+    try:
+        world.up()
+        ftp = ftplib.FTP()
+        ftp.connect("127.0.0.1", 21, timeout=60)
+        ftp.login("user", "secret")
+        listing = []
+        ftp.retrlines("LIST", listing.append)
+        assert any("listed.txt" in line for line in listing), listing
+        ftp.sock.sendall(b"QUIT\r\n")
+        assert ftp.getresp().startswith("221"), "no answer to QUIT"
+        assert wait_closed(ftp.sock, 20), "the server's close did not reach the client"
+        log("FTP on port 2121: LIST, then the server's close after QUIT")
     finally:
         server.close()
 
@@ -876,6 +904,7 @@ CASES = {
     "http": case_http,
     "bulk": case_bulk,
     "ftp": case_ftp,
+    "ftp_other_port": case_ftp_other_port,
     "forward_down": case_forward_down,
     "skypesim_killed": case_skypesim_killed,
     "commands_fail": case_commands_fail,

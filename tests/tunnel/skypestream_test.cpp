@@ -482,18 +482,30 @@ TEST_F(StreamTest, MainLinkDisconnectRequestGoesToTheQueueAfterTheDataOrTheManag
     EXPECT_EQ(manager->calls.back(), "reply 80 0");
 }
 
-TEST_F(StreamTest, FtpChannelPassesOnlyADisconnectForItsOwnPort)
+TEST_F(StreamTest, FtpChannelPassesADisconnectForItsOwnPortOrItsConnection)
 {
     open(0);
     EXPECT_EQ(stream->localPort, 21);
     QK_SOCKETTCP* main = manager->addMainSocket(21, SOCKET_STATE_CONNECTED);
-    read(makePacket(KIND_CONTROL, DISCONNECT_REQUEST, 2121, 0));
+    main->connectionId = 7;
+    auto disconnect = [](int port, uint32_t sequence, uint32_t connection) {
+        std::vector<unsigned char> packet = makePacket(KIND_CONTROL, DISCONNECT_REQUEST, port, sequence);
+        A2aPacketHeader header = readA2aHeader(packet.data());
+        header.connectionId = connection;
+        writeA2aHeader(packet.data(), header);
+        return packet;
+    };
+    // Another port (a server forwarding to 2121) without a connection, or of another connection.
+    read(disconnect(2121, 0, 0));
+    read(disconnect(2121, 1, 8));
     EXPECT_EQ(main->fromPeer->count, 0);
     EXPECT_TRUE(hub.logLines.empty());
-    EXPECT_EQ(stream->recvSeq, 1u);
-    read(makePacket(KIND_CONTROL, DISCONNECT_REQUEST, 21, 1));
+    EXPECT_EQ(stream->recvSeq, 2u);
+    read(disconnect(21, 2, 0));
     EXPECT_EQ(main->fromPeer->count, 1);
-    EXPECT_EQ(hub.logLines.size(), 1u);
+    read(disconnect(2121, 3, 7));   // this side's connection, whatever the port
+    EXPECT_EQ(main->fromPeer->count, 2);
+    EXPECT_EQ(hub.logLines.size(), 2u);
 }
 
 TEST_F(StreamTest, DataLinkControlPackets)
