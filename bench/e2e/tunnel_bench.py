@@ -23,8 +23,8 @@ usage: tunnel_bench.py --host PATH-OF-zorvanefortcp --sim PATH [--size BYTES] [-
 --smoke: a tiny size and two connects; checks the plumbing (bytes exact),
 never the speed. --profile DIR: runs the four processes under callgrind
 (output in DIR), counting from the tunnel's being up, with a short size; its
-rates mean nothing. The programs run
-as a user starts them; --trace adds "-D119", whose trace lines cost time.
+rates mean nothing. The programs run as a user starts them; --trace adds
+"-D119", whose trace lines cost time.
 Runs in its own network namespace (root), like the whole-system tests.
 """
 import argparse
