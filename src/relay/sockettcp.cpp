@@ -47,6 +47,16 @@ uint32_t newConnectionId()
     return id;
 }
 
+// The local IPv4 address of a connected socket, 0 when it cannot be read.
+uint32_t localAddressOf(SOCKET s)
+{
+    sockaddr_in local;
+    int len = sizeof local;
+    if (getsockname(s, reinterpret_cast<sockaddr*>(&local), &len) == SOCKET_ERROR || local.sin_family != AF_INET)
+        return 0;
+    return local.sin_addr.s_addr;
+}
+
 // Before listen or connect: the window scale is settled in the handshake.
 void setReceiveBuffer(SOCKET s)
 {
@@ -83,7 +93,7 @@ uint32_t getLocalAddress()
 QK_SOCKETTCP::QK_SOCKETTCP()
     : recvLen(0), sendLen(0), listenSock(INVALID_SOCKET), sock(INVALID_SOCKET), isMainLink(1),
       role(SOCKET_ROLE_NONE), port(0), boundPort(0), stopFlag(0), replyState(REPLY_WAITING),
-      running(0), state(SOCKET_STATE_IDLE), connectionId(0), disconnectPending(0), targetError(0)
+      running(0), state(SOCKET_STATE_IDLE), connectionId(0), disconnectPending(0), localAddress(0), targetError(0)
 {
     std::memcpy(tag, "QK_SOCKETTCP", sizeof tag);
     std::memset(recvBuf, 0, sizeof recvBuf);
@@ -123,6 +133,7 @@ void QK_SOCKETTCP::initSocket()
     isMainLink = 1;
     connectionId = 0;
     disconnectPending = 0;
+    localAddress = 0;
     fromPeer = std::make_unique<QK_QUE>();
     toPeer = std::make_unique<QK_QUE>();
 }
@@ -133,6 +144,7 @@ void QK_SOCKETTCP::forgetConnection()
     toPeer->reset();
     connectionId = 0;
     disconnectPending = 0;
+    localAddress = 0;
 }
 
 bool QK_SOCKETTCP::holdsSomething() const
@@ -197,13 +209,13 @@ int QK_SOCKETTCP::createServer(int portNumber)
     return 1;
 }
 
-int QK_SOCKETTCP::createServerAnyPort(int portNumber)
+int QK_SOCKETTCP::createServerAnyPort(int portNumber, uint32_t address)
 {
     if (holdsSomething())
         stopThread();
     port = portNumber;
-    // Port 0: the system chooses; every interface, whatever localOnly says.
-    if (!openListener(htonl(INADDR_ANY), 0))
+    // Port 0: the system chooses; localOnly plays no part.
+    if (!openListener(address, 0))
         return 0;
     sockaddr_in bound;
     int len = sizeof bound;
@@ -234,6 +246,7 @@ int QK_SOCKETTCP::acceptClient()
     clientAddr = peer;
     sock = s;
     connectionId = newConnectionId();
+    localAddress = localAddressOf(s);
     trace("accepted connection from %s, port=%d\n", inet_ntoa(peer.sin_addr),
           ntohs(peer.sin_port));
     state = SOCKET_STATE_CONNECTED;
@@ -290,6 +303,7 @@ int QK_SOCKETTCP::connectClient()
         return 0;
     }
     trace("connctしました. port:%d\n", port);
+    localAddress = localAddressOf(s);
     state = SOCKET_STATE_CONNECTED;
     return 1;
 }
@@ -577,6 +591,8 @@ void QK_SOCKETTCP::executeServer()
             continue;
         }
         trace("Thread:accept exec　OK:port:%d\n", port);
+        if (!isMainLink)
+            closeListener();   // a data link takes one connection
         replyState = REPLY_WAITING;
         queueConnectRequest();
         fromPeer->reset();

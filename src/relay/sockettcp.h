@@ -72,9 +72,10 @@ public:
     // Listener on port (127.0.0.1 while localOnly, else every interface),
     // backlog 1: 1 listening, 0 failed. Ends an earlier thread or socket first.
     int createServer(int port);
-    // Listener on a system-chosen port on every interface; port is what the
-    // packets carry, boundPort the port really bound. Empties both queues.
-    int createServerAnyPort(int port);
+    // Listener on a system-chosen port at `address` (network order; every
+    // interface for INADDR_ANY); port is what the packets carry, boundPort the
+    // port really bound. Empties both queues.
+    int createServerAnyPort(int port, uint32_t address = INADDR_ANY);
     // Relay thread: waits for one connection (state 1 meanwhile) and gives
     // it a new connection id.
     int acceptClient();
@@ -137,6 +138,10 @@ public:
     // The peer's DISCONNECT_REQUEST found fromPeer full: the relay ends the
     // connection once it has written everything queued before it.
     std::atomic<int32_t> disconnectPending;
+    // This end's IPv4 address (network order) of the connection accepted or
+    // made last: where the local program reached us, or where we reached it.
+    // 0 when there is none or it could not be read.
+    std::atomic<uint32_t> localAddress;
 
 private:
     enum class RelayEnd { None, Receive, Send, Peer, Stop };

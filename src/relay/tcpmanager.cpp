@@ -207,3 +207,5 @@ int QK_TCPMANAGER::notifyDataLinkConnectRequest(int, const char*, uint32_t) { re
 void QK_TCPMANAGER::notifyDataLinkConnectReply(int, int) {}
 
 void QK_TCPMANAGER::notifyDataLinkDisconnect(int) {}
+
+void QK_TCPMANAGER::endUnusedDataLink() {}

@@ -34,6 +34,9 @@ public:
     virtual int notifyDataLinkConnectRequest(int port, const char* host, uint32_t connection);
     virtual void notifyDataLinkConnectReply(int port, int reply);
     virtual void notifyDataLinkDisconnect(int port);
+    // Every tick of the stream: ends a data-link listener that outlived the
+    // control connection it was opened for (here: nothing to do).
+    virtual void endUnusedDataLink();
     // Tears down and deletes whatever sockets are left; no log line.
     virtual ~QK_TCPMANAGER();
 

@@ -43,9 +43,12 @@ void QK_TCPMANAGERFORFTP::notifyTcpDisconnect(int portNumber)
 
 int QK_TCPMANAGERFORFTP::createDataLink(int portNumber)
 {
+    // Where the control connection was reached; every interface when that is unknown.
+    uint32_t address = mainSocket != nullptr ? mainSocket->localAddress.load() : 0;
     QK_SOCKETTCP* s = getDataLinkSocket();
-    if (!s->createServerAnyPort(portNumber))
+    if (!s->createServerAnyPort(portNumber, address != 0 ? address : INADDR_ANY))
         return -1;
+    dataLinkSession = mainSocket != nullptr ? mainSocket->connectionId.load() : 0;
     s->startThread();
     tcpLog("サーバソケット作成: ポート番号=%d ", s->boundPort);
     return s->boundPort;
@@ -72,4 +75,17 @@ void QK_TCPMANAGERFORFTP::notifyDataLinkDisconnect(int portNumber)
         return;
     dataLinkSocket->stopThread();
     tcpLog("TCP切断: ポート番号=%d", portNumber);
+}
+
+void QK_TCPMANAGERFORFTP::endUnusedDataLink()
+{
+    QK_SOCKETTCP* s = dataLinkSocket;
+    if (s == nullptr || s->listenSock.load() == INVALID_SOCKET || s->state == SOCKET_STATE_CONNECTED)
+        return;   // no listener, or its one data connection is under way
+    QK_SOCKETTCP* control = mainSocket;
+    if (control != nullptr && control->state == SOCKET_STATE_CONNECTED && control->connectionId == dataLinkSession)
+        return;
+    trace("TCPMANAGER: data-link listener port=%d outlived its control connection\n", s->boundPort);
+    s->stopThread();
+    tcpLog("TCP切断: ポート番号=%d", s->boundPort);
 }

@@ -221,7 +221,10 @@ int QK_SKYPESTREAM::replyDataLinkConnect(int port, int reply, int error, uint32_
 
 void QK_SKYPESTREAM::intervalTimer()
 {
-    if (tcpManager == nullptr || sendReady == 0)
+    if (tcpManager == nullptr)
+        return;
+    tcpManager->endUnusedDataLink();
+    if (sendReady == 0)
         return;
 
     bool mainSent = false;
@@ -347,9 +350,14 @@ size_t QK_SKYPESTREAM::rewriteFtpText()
     // The own address is looked up (a socket of its own) only for a payload that names a data port.
     if (findFtpDataText(payload, header.payloadSize, 0).kind == FTP_TEXT_NONE)
         return header.payloadSize;
+    // The address at which this side's FTP program reaches us: this end of
+    // the control connection; the outward interface's only where that is unknown.
+    QK_SOCKETTCP* mainSocket = tcpManager->mainSocket;
+    uint32_t address = mainSocket != nullptr ? mainSocket->localAddress.load() : 0;
+    if (address == 0)
+        address = getLocalAddress();
     StreamDataLinkOpener opener(this);
-    return rewriteFtpTexts(payload, header.payloadSize, packetBufferSize - kHeaderSize, getLocalAddress(),
-                           opener);
+    return rewriteFtpTexts(payload, header.payloadSize, packetBufferSize - kHeaderSize, address, opener);
 }
 
 int QK_SKYPESTREAM::deliverFtpText(QK_SOCKETTCP* socket, int port, size_t payloadSize)
@@ -405,9 +413,9 @@ void QK_SKYPESTREAM::noteAnnouncedPort(const unsigned char* packet)
     if (header.kind != KIND_DATA || isFtpApplication() != 1)
         return;
     // This side's own FTP program: the FTP client of a client application
-    // names its data ports in PORT, the FTP server of a server application in
-    // its passive-mode reply.
-    FtpTextKind own = thePropaty->getAppMode() != 0 ? FTP_TEXT_PORT : FTP_TEXT_PASSIVE;
+    // names its data ports in PORT and EPRT, the FTP server of a server
+    // application in its passive-mode replies.
+    const bool ownIsClient = thePropaty->getAppMode() != 0;
     QK_SOCKETTCP* mainSocket = tcpManager->mainSocket;
     uint32_t session = mainSocket != nullptr ? mainSocket->connectionId.load() : 0;
     const unsigned char* payload = packet + kHeaderSize;
@@ -417,7 +425,7 @@ void QK_SKYPESTREAM::noteAnnouncedPort(const unsigned char* packet)
         if (found.kind == FTP_TEXT_NONE)
             return;
         from = found.numbersEnd;
-        if (found.kind != own)
+        if (isFtpClientText(found.kind) != ownIsClient)
             continue;
         if (session != announcedSession) {
             std::fill(std::begin(announcedPorts), std::end(announcedPorts), -1);

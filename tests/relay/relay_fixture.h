@@ -159,10 +159,11 @@ inline int freePort()
 }
 
 // A connected client socket of the test, or INVALID_SOCKET.
-inline SOCKET connectLocal(int port)
+inline SOCKET connectLocal(int port, const char* address = "127.0.0.1")
 {
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a = loopbackAddress(port);
+    a.sin_addr.s_addr = inet_addr(address);
     if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == SOCKET_ERROR) {
         closesocket(s);
         return INVALID_SOCKET;

@@ -26,9 +26,9 @@ protected:
         RelayTest::TearDown();
     }
 
-    SOCKET client(int port)
+    SOCKET client(int port, const char* address = "127.0.0.1")
     {
-        SOCKET c = connectLocal(port);
+        SOCKET c = connectLocal(port, address);
         if (c != INVALID_SOCKET)
             clients_.push_back(c);
         return c;
@@ -607,6 +607,47 @@ TEST_F(SocketTcp, DataLinkServerCarriesItsPortAndEndsAfterOneConnection)
     EXPECT_EQ(t.header.port, 2121);
     EXPECT_TRUE(waitUntil([&] { return s_->running.load() == 0; })); // one connection only
     EXPECT_EQ(s_->state.load(), SOCKET_STATE_IDLE);
+}
+
+TEST_F(SocketTcp, ConnectionsKnowTheLocalAddressTheyWereReachedAt)
+{
+    // Accepted on a listener of every interface: the address the client named.
+    localOnly = 0;
+    int port = startServer();
+    localOnly = 1;
+    EXPECT_EQ(s_->localAddress.load(), 0u);
+    ASSERT_NE(client(port, "127.0.0.3"), INVALID_SOCKET);
+    EXPECT_TRUE(waitUntil([&] { return s_->state.load() == SOCKET_STATE_CONNECTED; }));
+    EXPECT_EQ(s_->localAddress.load(), inet_addr("127.0.0.3"));
+
+    // Made by connecting: the address the kernel chose for it.
+    int serverPort = 0;
+    SOCKET l = listenLocal(&serverPort);
+    QK_SOCKETTCP c;
+    c.initSocket();
+    c.prepareClient(serverPort, "127.0.0.1");
+    EXPECT_EQ(c.localAddress.load(), 0u);
+    ASSERT_EQ(c.connectClient(), 1);
+    EXPECT_EQ(c.localAddress.load(), inet_addr("127.0.0.1"));
+    c.teardown();
+    closesocket(l);
+}
+
+TEST_F(SocketTcp, DataLinkListenerListensOnlyAtItsAddressAndTakesOneConnection)
+{
+    s_->isMainLink = 0;
+    ASSERT_EQ(s_->createServerAnyPort(2121, inet_addr("127.0.0.1")), 1);
+    sockaddr_in a;
+    int len = sizeof a;
+    ASSERT_EQ(getsockname(s_->listenSock.load(), reinterpret_cast<sockaddr*>(&a), &len), 0);
+    EXPECT_STREQ(inet_ntoa(a.sin_addr), "127.0.0.1");
+    int bound = s_->boundPort;
+    s_->startThread();
+    EXPECT_EQ(client(bound, "127.0.0.3"), INVALID_SOCKET);
+    connectAndExpectRequest(bound, KIND_DLINK_CONTROL);
+    // The listener is gone once its one data connection came.
+    EXPECT_TRUE(waitUntil([&] { return s_->listenSock.load() == INVALID_SOCKET; }));
+    EXPECT_EQ(client(bound), INVALID_SOCKET);
 }
 
 TEST_F(SocketTcp, UnresolvableHostFailsTheConnectAndKeepsTheQueues)

@@ -376,6 +376,52 @@ TEST_F(TcpManager, TwoDataLinksInARowReuseTheSocketWithNewPorts)
     EXPECT_EQ(m.dataLinkSocket, nullptr);
 }
 
+TEST_F(TcpManager, FtpDataListenerListensWhereTheControlConnectionStandsAndEndsWithIt)
+{
+    propaty_->appMode = 0;
+    QK_TCPMANAGERFORFTP m;
+    int ftpPort = 0;
+    SOCKET l = server(&ftpPort);
+    ASSERT_EQ(m.notifyTcpConnectRequest(ftpPort, "127.0.0.1", 7), 1);
+    SOCKET control = keep(accept(l, nullptr, nullptr));
+    ASSERT_NE(control, INVALID_SOCKET);
+
+    int dataPort = m.createDataLink(2000);
+    ASSERT_GT(dataPort, 0);
+    EXPECT_EQ(m.dataLinkSocket->serverAddr.sin_addr.s_addr, inet_addr("127.0.0.1"));
+    EXPECT_EQ(connectLocal(dataPort, "127.0.0.3"), INVALID_SOCKET);
+
+    // While the control connection lasts, the listener stays.
+    m.endUnusedDataLink();
+    std::this_thread::sleep_for(60ms);
+    m.endUnusedDataLink();
+    EXPECT_NE(m.dataLinkSocket->listenSock.load(), INVALID_SOCKET);
+
+    // The FTP server ends the session: the unused listener goes with it.
+    closesocket(control);
+    std::erase(sockets_, control);
+    ASSERT_TRUE(waitUntil([&] { return m.mainSocket->state.load() != SOCKET_STATE_CONNECTED; }));
+    logLines_.clear();
+    m.endUnusedDataLink();
+    EXPECT_EQ(m.dataLinkSocket->listenSock.load(), INVALID_SOCKET);
+    EXPECT_EQ(m.dataLinkSocket->running.load(), 0);
+    EXPECT_EQ(connectLocal(dataPort), INVALID_SOCKET);
+    EXPECT_EQ(logTexts(), std::vector<std::string>{portText("TCP切断: ポート番号=%d", dataPort)});
+    logLines_.clear();
+    m.endUnusedDataLink();
+    EXPECT_TRUE(logTexts().empty());
+
+    // A listener of an earlier control connection goes when the next one is made.
+    ASSERT_EQ(m.notifyTcpConnectRequest(ftpPort, "127.0.0.1", 8), 1);
+    SOCKET second = keep(accept(l, nullptr, nullptr));
+    ASSERT_NE(second, INVALID_SOCKET);
+    int next = m.createDataLink(2001);
+    ASSERT_GT(next, 0);
+    m.mainSocket->connectionId = 9;
+    m.endUnusedDataLink();
+    EXPECT_EQ(m.dataLinkSocket->listenSock.load(), INVALID_SOCKET);
+}
+
 TEST_F(TcpManager, FtpDataLinkConnectsOnThePeersRequest)
 {
     propaty_->appMode = 0;

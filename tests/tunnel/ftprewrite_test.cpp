@@ -88,7 +88,38 @@ INSTANTIATE_TEST_SUITE_P(
         FindCase{"200 ok\r227 Entering Passive Mode (1,2,3,4,5,6)\r\n", FTP_TEXT_NONE, 0},
         FindCase{"226 Transfer complete.\r\n", FTP_TEXT_NONE, 0},
         FindCase{"PORTX 1,2,3,4,5,6\r\n", FTP_TEXT_NONE, 0},
-        FindCase{"", FTP_TEXT_NONE, 0}));
+        FindCase{"", FTP_TEXT_NONE, 0},
+        // Extended passive: the port between the delimiters, whatever the text before "(".
+        FindCase{"229 Entering Extended Passive Mode (|||6446|)\r\n", FTP_TEXT_EXTENDED_PASSIVE, 6446},
+        FindCase{"229 Entering extended passive mode (|||65535|).\r\n", FTP_TEXT_EXTENDED_PASSIVE, 65535},
+        FindCase{"229 EPSV ok (!!!1!)\r\n", FTP_TEXT_EXTENDED_PASSIVE, 1},
+        FindCase{"150 ok\r\n229 (|||2000|)\r\n", FTP_TEXT_EXTENDED_PASSIVE, 2000},
+        FindCase{"229 Entering Extended Passive Mode (|||0|)\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"229 Entering Extended Passive Mode (|||65536|)\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"229 Entering Extended Passive Mode (|||000021|)\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"229 Entering Extended Passive Mode (||6446|)\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"229 Entering Extended Passive Mode (|!|6446|)\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"229 Entering Extended Passive Mode (|||6446!)\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"229 Entering Extended Passive Mode (|||6446|\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"229 Entering Extended Passive Mode (111644611)\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"229 Entering Extended Passive Mode\r\n(|||6446|)\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"229 Entering Extended Passive Mode (|||6", FTP_TEXT_NONE, 0},
+        FindCase{"2290 (|||6446|)\r\n", FTP_TEXT_NONE, 0},
+        // EPRT of IPv4; IPv6 and unsound texts are left alone.
+        FindCase{"EPRT |1|132.235.1.2|6275|\r\n", FTP_TEXT_EXTENDED_PORT, 6275},
+        FindCase{"eprt !1!127.0.0.1!40001!\r\n", FTP_TEXT_EXTENDED_PORT, 40001},
+        FindCase{"EPRT |1|0.0.0.0|1|", FTP_TEXT_EXTENDED_PORT, 1},
+        FindCase{"EPRT |2|1080::8:800:200C:417A|5282|\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"EPRT |1|132.235.1.256|6275|\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"EPRT |1|132.235.1|6275|\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"EPRT |1|132.235.1.2.3|6275|\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"EPRT |1|132.235.1.2|0|\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"EPRT |1|132.235.1.2|70000|\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"EPRT |1|132.235.1.2|6275!\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"EPRT |1|132.235.1.2|6275", FTP_TEXT_NONE, 0},
+        FindCase{"EPRT 1|1|132.235.1.2|6275|\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"EPRT |1!132.235.1.2|6275|\r\n", FTP_TEXT_NONE, 0},
+        FindCase{"200 EPRT |1|132.235.1.2|6275|\r\n", FTP_TEXT_NONE, 0}));
 
 TEST(FindFtpDataTextPlace, GivesWhereTheLineAndItsNumbersStand)
 {
@@ -243,7 +274,23 @@ INSTANTIATE_TEST_SUITE_P(
         // No sound text: nothing opened.
         RewriteCase{"NumbersOutOfRange", "PORT 1,2,3,4,4,-1\r\nPORT 1,2,3,4,3,300\r\n", 50000, 64,
                     "PORT 1,2,3,4,4,-1\r\nPORT 1,2,3,4,3,300\r\n", {}, {}},
-        RewriteCase{"Empty", "", 50000, 64, "", {}, {}}),
+        RewriteCase{"Empty", "", 50000, 64, "", {}, {}},
+        // Extended texts: only the port (229) or the address and port (EPRT) change.
+        RewriteCase{"ExtendedPassive", "229 Entering Extended Passive Mode (|||6446|)\r\n", 50000, 64,
+                    "229 Entering Extended Passive Mode (|||50000|)\r\n", {"3:6446"}, {"3:6446/50000"}},
+        RewriteCase{"ExtendedPassiveShrinks", "229 ok (!!!65000!).\r\n150 go\r\n", 21, 0,
+                    "229 ok (!!!21!).\r\n150 go\r\n", {"3:65000"}, {"3:65000/21"}},
+        RewriteCase{"Eprt", "EPRT |1|132.235.1.2|6275|\r\nRETR x\r\n", 50000, 64,
+                    "EPRT |1|10.0.0.5|50000|\r\nRETR x\r\n", {"4:6275"}, {"4:6275/50000"}},
+        RewriteCase{"EprtOtherDelimiter", "eprt #1#1.2.3.4#9#\r\n", 50000, 64, "eprt #1#10.0.0.5#50000#\r\n",
+                    {"4:9"}, {"4:9/50000"}},
+        RewriteCase{"EprtNoRoom", "EPRT |1|1.2.3.4|9|\r\n", 50000, 4, "EPRT |1|1.2.3.4|9|\r\n", {"4:9"}, {}},
+        RewriteCase{"EprtOfIpv6", "EPRT |2|::1|5282|\r\n", 50000, 64, "EPRT |2|::1|5282|\r\n", {}, {}},
+        RewriteCase{"EveryKind", "PORT 1,2,3,4,0,21\r\nEPRT |1|1.2.3.4|22|\r\n" + kPassive + "229 (|||23|)\r\n", 50000,
+                    64,
+                    "PORT 10,0,0,5,195,80\r\nEPRT |1|10.0.0.5|50000|\r\n227 Entering Passive Mode "
+                    "(10,0,0,5,195,80).\r\n229 (|||50000|)\r\n",
+                    {"2:21", "4:22", "1:1025", "3:23"}, {"2:21/50000", "4:22/50000", "1:1025/50000", "3:23/50000"}}),
     [](const testing::TestParamInfo<RewriteCase>& param) { return std::string(param.param.name); });
 
 } // namespace

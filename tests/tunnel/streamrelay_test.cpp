@@ -387,7 +387,15 @@ bool connectionWaits(SOCKET listener, std::chrono::milliseconds limit)
     return false;
 }
 
-TEST_F(StreamRelayTest, ServerApplicationConnectsADataLinkOnlyToAPortItsFtpServerAnnounced)
+// How the FTP server announces its data port.
+struct AnnouncementCase {
+    const char* name;
+    bool extended;   // 229 instead of 227
+};
+
+class FtpServerAnnouncement : public StreamRelayTest, public testing::WithParamInterface<AnnouncementCase> {};
+
+TEST_P(FtpServerAnnouncement, ServerApplicationConnectsADataLinkOnlyToAPortItsFtpServerAnnounced)
 {
     settings->appMode = 0;   // server application: the FTP server is behind us
     int ftpPort = 0;
@@ -417,7 +425,11 @@ TEST_F(StreamRelayTest, ServerApplicationConnectsADataLinkOnlyToAPortItsFtpServe
     SOCKET control21 = keep(accept(ftpServer, nullptr, nullptr));
     ASSERT_NE(control21, INVALID_SOCKET);
     char text[96];
-    std::snprintf(text, sizeof text, "227 Entering Passive Mode (127,0,0,1,%d,%d)\r\n", dataPort >> 8, dataPort & 255);
+    if (GetParam().extended)
+        std::snprintf(text, sizeof text, "229 Entering Extended Passive Mode (|||%d|)\r\n", dataPort);
+    else
+        std::snprintf(text, sizeof text, "227 Entering Passive Mode (127,0,0,1,%d,%d)\r\n", dataPort >> 8,
+                      dataPort & 255);
     ASSERT_EQ(send(control21, text, static_cast<int>(std::strlen(text)), 0), static_cast<int>(std::strlen(text)));
     SentPacket announced;
     ASSERT_TRUE(awaitSent(KIND_DATA, 0, &announced));
@@ -440,5 +452,9 @@ TEST_F(StreamRelayTest, ServerApplicationConnectsADataLinkOnlyToAPortItsFtpServe
     EXPECT_EQ(writes[0].header.repCode, CONNECT_NG);
     EXPECT_EQ(logLinesContaining("拒否").size(), 3u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Texts, FtpServerAnnouncement,
+                         testing::Values(AnnouncementCase{"Passive", false}, AnnouncementCase{"ExtendedPassive", true}),
+                         [](const testing::TestParamInfo<AnnouncementCase>& p) { return std::string(p.param.name); });
 
 } // namespace
