@@ -4,8 +4,8 @@
 // TCP manager that records what it is asked and sockets whose from-peer queues
 // this harness drains as the relay threads would, checking what they would
 // send: the payload bytes of the decoded packet, on the FTP channel's main
-// link with each valid PORT/227 line's numbers rewritten in place (possibly in
-// several packets). This side announces no data port of its own, so every
+// link with each valid PORT/227/EPRT/229 line's address and port rewritten in
+// place (possibly in several packets). This side announces no data port of its own, so every
 // data-link connect request is refused.
 #include "foundation/que.h"
 #include "fuzzdirectory.h"
@@ -174,10 +174,76 @@ std::vector<unsigned char> expectedPacket(std::string_view line)
     return packet;
 }
 
-// The payload as the main link of the FTP channel must relay it: each PORT or
-// 227 line with sound numbers gets this host's address and the port that
-// createDataLink answers in place of its six numbers, where that answer is a
-// new port and the result fits the stream's packet area; every other byte stays.
+// A decimal number of 1 to `maxDigits` digits from `at` to `end`, or -1.
+int decimalIn(const std::vector<unsigned char>& text, size_t at, size_t end, size_t maxDigits)
+{
+    if (at >= end || end - at > maxDigits)
+        return -1;
+    int value = 0;
+    for (size_t i = at; i < end; ++i) {
+        if (text[i] < '0' || text[i] > '9')
+            return -1;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
+// The port of a sound text's numbers as the payload spells them; checks them.
+int soundPort(const std::vector<unsigned char>& payload, const FtpDataText& text)
+{
+    check(text.numbersStart < text.numbersEnd && text.numbersEnd <= payload.size());
+    if (text.kind == FTP_TEXT_EXTENDED_PASSIVE) {
+        int port = decimalIn(payload, text.numbersStart, text.numbersEnd, 5);
+        check(port >= 1 && port <= 65535);
+        check(text.numbersEnd + 1 < payload.size() && payload[text.numbersEnd] == text.delimiter &&
+              payload[text.numbersEnd + 1] == ')');
+        return port;
+    }
+    if (text.kind == FTP_TEXT_EXTENDED_PORT) {
+        // "a.b.c.d", the delimiter, the port, the delimiter.
+        size_t at = text.numbersStart;
+        for (int n = 0; n < 4; ++n) {
+            size_t end = at;
+            while (end < text.numbersEnd && payload[end] >= '0' && payload[end] <= '9')
+                ++end;
+            int value = decimalIn(payload, at, end, 3);
+            check(value >= 0 && value <= 255);
+            check(end < text.numbersEnd && payload[end] == (n < 3 ? '.' : static_cast<unsigned char>(text.delimiter)));
+            at = end + 1;
+        }
+        int port = decimalIn(payload, at, text.numbersEnd, 5);
+        check(port >= 1 && port <= 65535);
+        check(text.numbersEnd < payload.size() && payload[text.numbersEnd] == text.delimiter);
+        return port;
+    }
+    // Six numbers of 0 to 255 without a leading-zero run.
+    int numbers[6];
+    int count = 0;
+    int value = -1;
+    int digits = 0;
+    for (size_t i = text.numbersStart; i <= text.numbersEnd; ++i) {
+        unsigned char c = i < text.numbersEnd ? payload[i] : ',';
+        if (c >= '0' && c <= '9') {
+            value = (value < 0 ? 0 : value * 10) + (c - '0');
+            ++digits;
+        } else if (c == ',') {
+            check(value >= 0 && value <= 255 && digits <= 3 && count < 6);
+            numbers[count++] = value;
+            value = -1;
+            digits = 0;
+        } else {
+            check(c == ' ' || c == '\t');
+        }
+    }
+    check(count == 6);
+    return numbers[4] * 256 + numbers[5];
+}
+
+// The payload as the main link of the FTP channel must relay it: each PORT,
+// 227, EPRT or 229 line with a sound address and port gets this side's
+// address (none in a 229) and the port that createDataLink answers in place of
+// them, where that answer is a new port and the result fits the stream's
+// packet area; every other byte stays.
 std::vector<unsigned char> rewrittenPayload(std::vector<unsigned char> payload, const RecordingManager& manager,
                                             uint32_t address)
 {
@@ -187,35 +253,20 @@ std::vector<unsigned char> rewrittenPayload(std::vector<unsigned char> payload, 
         FtpDataText text = findFtpDataText(payload.data(), payload.size(), from);
         if (text.kind == FTP_TEXT_NONE)
             return payload;
-        check(text.numbersStart < text.numbersEnd && text.numbersEnd <= payload.size());
-        // A sound text: six numbers of 0 to 255 without a leading-zero run.
-        int numbers[6];
-        int count = 0;
-        int value = -1;
-        int digits = 0;
-        for (size_t i = text.numbersStart; i <= text.numbersEnd; ++i) {
-            unsigned char c = i < text.numbersEnd ? payload[i] : ',';
-            if (c >= '0' && c <= '9') {
-                value = (value < 0 ? 0 : value * 10) + (c - '0');
-                ++digits;
-            } else if (c == ',') {
-                check(value >= 0 && value <= 255 && digits <= 3 && count < 6);
-                numbers[count++] = value;
-                value = -1;
-                digits = 0;
-            } else {
-                check(c == ' ' || c == '\t');
-            }
-        }
-        check(count == 6 && text.port == numbers[4] * 256 + numbers[5]);
+        check(text.port == soundPort(payload, text));
         from = text.numbersEnd;
         int port = manager.answerFor(text.port);
         if (port < 0 || port > 65535 || port == text.port)
             continue;
-        char written[32];
-        int length = std::snprintf(written, sizeof written, "%u,%u,%u,%u,%d,%d", address & 0xff,
-                                   (address >> 8) & 0xff, (address >> 16) & 0xff, address >> 24, port >> 8,
-                                   port & 0xff);
+        const unsigned a = address & 0xff, b = (address >> 8) & 0xff, c = (address >> 16) & 0xff, d = address >> 24;
+        char written[48];
+        int length = 0;
+        if (text.kind == FTP_TEXT_EXTENDED_PASSIVE)
+            length = std::snprintf(written, sizeof written, "%d", port);
+        else if (text.kind == FTP_TEXT_EXTENDED_PORT)
+            length = std::snprintf(written, sizeof written, "%u.%u.%u.%u%c%d", a, b, c, d, text.delimiter, port);
+        else
+            length = std::snprintf(written, sizeof written, "%u,%u,%u,%u,%d,%d", a, b, c, d, port >> 8, port & 0xff);
         if (payload.size() - (text.numbersEnd - text.numbersStart) + static_cast<size_t>(length) > capacity)
             continue;
         payload.erase(payload.begin() + static_cast<std::ptrdiff_t>(text.numbersStart),
@@ -342,7 +393,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const int mainState = (data[1] & 0x0f) % 3;
     const int dataState = (data[1] >> 4) % 3;
 
-    static const uint32_t address = getLocalAddress();
+    // Where this side's FTP program reached the control connection; without
+    // it the outward interface's address is announced.
+    static const uint32_t outward = getLocalAddress();
+    const bool reached = (data[1] & 0x0f) < 8;
+    mainSocket->localAddress = reached ? inet_addr("10.1.2.3") : 0;
+    const uint32_t address = reached ? inet_addr("10.1.2.3") : outward;
     QK_SKYPECOM* link = QK_SKYPECOM::getInstance();
     skype->commands.clear();
     skype->failedCommands.clear();
