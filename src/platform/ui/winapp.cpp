@@ -159,14 +159,16 @@ HINSTANCE AfxGetResourceHandle() { return AfxGetInstanceHandle(); }
 
 int AfxWinMain(int argc, char** argv)
 {
-    __argc = argc;
-    __argv = argv;
     if (argc > 0 && argv && argv[0]) {
         const char* slash = std::strrchr(argv[0], '/');
         exeName = slash ? slash + 1 : argv[0];
         setModuleFileName(argv[0]);
     }
     InitPlatformGui(argc, argv);
+    // The toolkit has taken its own switches (-platform, -reverse, -style ...)
+    // out of argv and counted them off argc: the program sees what is left.
+    __argc = argc;
+    __argv = argv;
     CWinApp* app = AfxGetApp();
     if (!app) {
         trace("AfxWinMain: no application object\n");
