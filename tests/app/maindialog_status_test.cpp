@@ -263,6 +263,56 @@ TEST_F(MainDialogTest, AutoConnectCallsNobodyWhenTheContactIsNotInTheList)
     });
 }
 
+// The contact list keeps 49 bytes of a name: the configured contact is called
+// only when the whole name is that of a contact, and then only that contact.
+struct AutoConnectNameCase {
+    const char* name;
+    std::string configured;
+    std::string called; // the CONNECT's contact, empty: nobody
+};
+
+void PrintTo(const AutoConnectNameCase& c, std::ostream* os) { *os << c.name; }
+
+const std::string name49(49, 'l');           // fits the list's name field
+const std::string name60 = name49 + "-longer-60"; // cut to name49 in the list
+
+class AutoConnectNameTest : public MainDialogTest, public testing::WithParamInterface<AutoConnectNameCase> {};
+
+TEST_P(AutoConnectNameTest, OnlyTheNamedContactIsCalled)
+{
+    const AutoConnectNameCase& c = GetParam();
+    writeSettings({"SYSTEM/APPMODE=1", "CLIENT/AUTOCONNECT=1", "CLIENT/AUTOCONNECTUSER=" + c.configured});
+    run([&] {
+        attach();
+        setContacts("alice, " + name60);
+        setConnectable(1, "alice " + name60);
+        takeCommands();
+        tick(2);
+        Strings commands = takeCommands();
+        if (c.called.empty()) {
+            EXPECT_EQ(countOf(commands, "CONNECT"), 0u) << testing::PrintToString(commands);
+            EXPECT_EQ(text(1012).rfind("自動接続先", 0), 0u) << text(1012);
+            EXPECT_EQ(text(1006), "alice") << "the selection stays";
+        } else {
+            EXPECT_EQ(countOf(commands, "ALTER APPLICATION ZorvaneForHttp000 CONNECT " + c.called), 1u)
+                << testing::PrintToString(commands);
+            for (const std::string& command : commands)
+                if (command.find(" CONNECT ") != std::string::npos) {
+                    EXPECT_EQ(command.substr(command.find(" CONNECT ") + 9), c.called);
+                }
+            EXPECT_EQ(text(1006), c.called);
+        }
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, AutoConnectNameTest,
+    testing::Values(AutoConnectNameCase{"whole_name_over_49_bytes", name60, ""},
+                    AutoConnectNameCase{"other_name_with_the_same_49_bytes", name49 + "-other", ""},
+                    AutoConnectNameCase{"name_as_the_list_keeps_it", name49, name49},
+                    AutoConnectNameCase{"short_name", "alice", "alice"}),
+    [](const testing::TestParamInfo<AutoConnectNameCase>& p) { return p.param.name; });
+
 TEST_F(MainDialogTest, MessagesAreCutToTheirBuffer)
 {
     // A contact name of 300 characters, 3 bytes each; the settings file keeps 260 bytes.
