@@ -313,3 +313,72 @@ TEST_F(SettingsCommandsTest, CancelEscapeAndTheCloseBoxChangeAndWriteNothing)
         }
     }
 }
+
+// A settings dialog opened before the streams came up and confirmed after:
+// the window and the file keep what the running channels use, and the
+// message line says why.
+struct StreamsCameUpCase {
+    const char* name;
+    int appMode;
+    int button;
+    std::function<void(CDialog&)> change; // ends with the dialog's OK
+};
+
+void PrintTo(const StreamsCameUpCase& c, std::ostream* os) { *os << c.name; }
+
+class StreamsCameUpTest : public SettingsCommandsTest, public testing::WithParamInterface<StreamsCameUpCase> {};
+
+TEST_P(StreamsCameUpTest, ConfirmingChangesNothing)
+{
+    const StreamsCameUpCase& c = GetParam();
+    writeSettings({"SYSTEM/APPMODE=" + std::to_string(c.appMode), "SYSTEM/ENABLEUSER=1", "SYSTEM/SOUNDMODE=1",
+                   "CLIENT/HTTPPORT=8081", "SERVER/FOWERDPORT2=8080"});
+    // The settings, without the event log's own section.
+    auto settingsFile = [&] {
+        std::string file = iniFile();
+        return file.substr(0, file.find("[LOG]"));
+    };
+    run([&] {
+        attach();
+        setContacts("bob");
+        std::string before = settingsFile();
+        Strings shownBefore = {text(1101), text(1092), text(1063), text(1026)};
+        openWith(c.button, [&](CDialog& nested) {
+            appNotify(1, "STREAMS bob:1");
+            ASSERT_FALSE(enabled(c.button)) << "the streams lock the button";
+            c.change(nested);
+            EXPECT_TRUE(nested.IsEnding());
+        });
+        EXPECT_EQ(settingsFile(), before);
+        EXPECT_EQ((Strings{text(1101), text(1092), text(1063), text(1026)}), shownBefore);
+        EXPECT_EQ(text(1012), "接続中は設定を変更できません。切断してから設定してください");
+        EXPECT_EQ(dialog->getLocalPort(1), 8081);
+        EXPECT_EQ(dialog->getForwardPort(1), 8080);
+        EXPECT_EQ(dialog->getAppMode(), c.appMode);
+
+        // Once the streams are gone the same change goes through.
+        appNotify(1, "STREAMS");
+        openWith(c.button, [&](CDialog& nested) { c.change(nested); });
+        EXPECT_NE(settingsFile(), before);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dialogs, StreamsCameUpTest,
+    testing::Values(
+        StreamsCameUpCase{"local_port", 1, 1115,
+                          [](CDialog& d) {
+                              uitest::typeText(d, 1117, "8082");
+                              uitest::pressButton(d, IDOK);
+                          }},
+        StreamsCameUpCase{"forward_settings", 0, 1058,
+                          [](CDialog& d) {
+                              uitest::typeText(d, 1087, "8090");
+                              uitest::pressButton(d, 1098);
+                          }},
+        StreamsCameUpCase{"system_settings", 0, 1055,
+                          [](CDialog& d) {
+                              uitest::pressButton(d, 1002); // the client application
+                              uitest::pressButton(d, IDOK);
+                          }}),
+    [](const testing::TestParamInfo<StreamsCameUpCase>& p) { return p.param.name; });
