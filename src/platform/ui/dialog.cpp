@@ -328,6 +328,12 @@ HWND AfxDialogAccess::create(CDialog& d, CWnd* owner, bool modal)
         if (c.kind == ControlKind::DefPushButton && !d.m_defId)
             d.m_defId = static_cast<UINT>(c.id);
     }
+    // Group boxes lie beneath the controls they frame or touch (a later one
+    // would paint its background over them), in template order among
+    // themselves; the tab order is the template's still.
+    for (auto it = w->children.rbegin(); it != w->children.rend(); ++it)
+        if ((*it)->kind == ControlKind::GroupBox && (*it)->widget)
+            (*it)->widget->lower();
     if (modal) {
         modalStack.push_back(&d);
         d.m_running = true;

@@ -210,6 +210,24 @@ RECT controlRect(CWnd& dialog, int id)
     return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
 }
 
+std::vector<StackedControl> stackingOrder(CWnd& dialog)
+{
+    std::vector<StackedControl> order;
+    afx::Window* d = afx::find(dialog.m_hWnd);
+    if (!d || !d->widget)
+        return order;
+    for (QObject* o : d->widget->children()) {
+        auto* widget = qobject_cast<QWidget*>(o);
+        afx::Window* c = widget ? afx::findByWidget(widget) : nullptr;
+        if (!c || c == d || c->widget != widget || c->parent != d)
+            continue;
+        QRect r = widget->geometry();
+        order.push_back({c->id, c->kind == ControlKind::GroupBox,
+                         {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}});
+    }
+    return order;
+}
+
 int focusedId(CWnd& dialog)
 {
     afx::Window* d = afx::find(dialog.m_hWnd);

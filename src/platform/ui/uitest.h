@@ -138,6 +138,14 @@ struct Colors {
 Colors colorsOf(CWnd& dialog, int id);
 // The control's rectangle in the dialog's client area, in pixels.
 RECT controlRect(CWnd& dialog, int id);
+struct StackedControl {
+    int id;
+    bool groupBox;
+    RECT rect; // in the dialog's client area, in pixels
+};
+// The dialog's controls from the bottom of the stacking order to the top: a
+// later one is painted over an earlier one where they overlap.
+std::vector<StackedControl> stackingOrder(CWnd& dialog);
 // The id of the focused control of the dialog (0 when none).
 int focusedId(CWnd& dialog);
 // Checked state of a check box or radio button; -1 when missing.
