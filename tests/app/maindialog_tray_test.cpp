@@ -73,6 +73,8 @@ TEST_P(TrayExitTest, QuestionOnlyWithAStream)
     ASSERT_EQ(questions.size(), c.stream ? 1u : 0u);
     if (c.stream) {
         EXPECT_EQ(questions[0].type & 0xF, static_cast<UINT>(MB_YESNO));
+        EXPECT_EQ(questions[0].caption, "ZorvaneForTcp") << "the application's name";
+        EXPECT_EQ(questions[0].owner, dialog->windowHandleCopy) << "owned by the main window";
     }
     EXPECT_EQ(result, c.ends ? IDCANCEL : endedByTest) << "the dialog ends only by the exit";
     EXPECT_FALSE(uitest::trayIcon(dialog->windowHandleCopy, 0).exists) << "removed with the window";

@@ -382,3 +382,39 @@ INSTANTIATE_TEST_SUITE_P(
                               uitest::pressButton(d, IDOK);
                           }}),
     [](const testing::TestParamInfo<StreamsCameUpCase>& p) { return p.param.name; });
+
+// Each settings dialog is owned by the main window, lies over it and has only
+// a close box; the main window keeps its minimise box.
+TEST_F(SettingsCommandsTest, SettingsDialogsAreOwnedByTheMainWindowAndLieOverIt)
+{
+    for (int mode : {0, 1}) {
+        SCOPED_TRACE("APPMODE " + std::to_string(mode));
+        writeSettings({"SYSTEM/APPMODE=" + std::to_string(mode)});
+        if (dialog)
+            dialog.reset();
+        run([&] {
+            uitest::WindowFrame main = uitest::frameOf(*dialog);
+            EXPECT_EQ(main.owner, nullptr);
+            EXPECT_TRUE(main.minimizeBox);
+            std::vector<int> buttons = mode == 0 ? std::vector<int>{1055, 1058} : std::vector<int>{1055, 1115};
+            for (int button : buttons) {
+                SCOPED_TRACE("button " + std::to_string(button));
+                openWith(button, [&](CDialog& nested) {
+                    uitest::WindowFrame f = uitest::frameOf(nested);
+                    EXPECT_EQ(f.owner, dialog->GetSafeHwnd());
+                    EXPECT_FALSE(f.minimizeBox);
+                    EXPECT_FALSE(f.maximizeBox);
+                    EXPECT_TRUE(f.closeBox);
+                    // Its middle is the middle of the main window (both lie on the screen).
+                    int cx = (f.geometry.left + f.geometry.right) / 2;
+                    int cy = (f.geometry.top + f.geometry.bottom) / 2;
+                    EXPECT_GT(cx, main.geometry.left);
+                    EXPECT_LT(cx, main.geometry.right);
+                    EXPECT_GT(cy, main.geometry.top);
+                    EXPECT_LT(cy, main.geometry.bottom);
+                    EXPECT_LE(std::abs(cx - (main.geometry.left + main.geometry.right) / 2), 2);
+                });
+            }
+        });
+    }
+}

@@ -228,6 +228,25 @@ std::vector<StackedControl> stackingOrder(CWnd& dialog)
     return order;
 }
 
+WindowFrame frameOf(CWnd& window)
+{
+    WindowFrame frame{nullptr, false, false, false, {0, 0, 0, 0}};
+    afx::Window* w = afx::find(window.m_hWnd);
+    if (!w || !w->widget)
+        return frame;
+    QWidget* top = w->widget->window();
+    if (QWidget* owner = top->parentWidget())
+        if (afx::Window* o = afx::findByWidget(owner->window()))
+            frame.owner = o->hwnd;
+    Qt::WindowFlags flags = top->windowFlags();
+    frame.minimizeBox = (flags & Qt::WindowMinimizeButtonHint) != 0;
+    frame.maximizeBox = (flags & Qt::WindowMaximizeButtonHint) != 0;
+    frame.closeBox = (flags & Qt::WindowCloseButtonHint) != 0;
+    QRect r = top->geometry();
+    frame.geometry = {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+    return frame;
+}
+
 int focusedId(CWnd& dialog)
 {
     afx::Window* d = afx::find(dialog.m_hWnd);
