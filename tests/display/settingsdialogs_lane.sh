@@ -56,6 +56,7 @@ take_dialog() {
   xdotool windowraise "$window"
   sleep 1
   import -window "$window" "$LANE_SHOTS/$shot.png" || lane_fail "screenshot $shot failed"
+  [ -n "${LANE_WM:-}" ] && check_owned "$window" "$caption" "$shot"
   xdotool windowfocus --sync "$window" 2>/dev/null
   for key in "$@"; do
     case $key in
@@ -64,6 +65,28 @@ take_dialog() {
     esac
     sleep 0.1
   done
+}
+
+# Under a window manager: the dialog is a dialog window owned by (transient
+# for) the main window, lies over it, and asks for neither a minimise nor a
+# maximise box; a screenshot of the screen with both.
+check_owned() {
+  local window=$1 caption=$2 shot=$3 main owner hints functions decorations
+  main=$(window_named ZorvaneForTcp) || lane_fail "no main window beside \"$caption\""
+  owner=$(lane_transient_for "$window")
+  [ -n "$owner" ] || lane_fail "\"$caption\" is owned by no window"
+  [ $((owner)) -eq $((main)) ] || lane_fail "\"$caption\" is owned by $owner, not the main window $main"
+  xprop -id "$window" _NET_WM_WINDOW_TYPE | grep -q _NET_WM_WINDOW_TYPE_DIALOG ||
+    lane_fail "\"$caption\" is no dialog window: $(xprop -id "$window" _NET_WM_WINDOW_TYPE)"
+  hints=$(xprop -id "$window" _MOTIF_WM_HINTS | sed -n 's/.*= //p')
+  functions=$(echo "$hints" | cut -d, -f2)
+  decorations=$(echo "$hints" | cut -d, -f3)
+  [ -n "$functions" ] && [ $((functions & 0x18)) -eq 0 ] && [ $((decorations & 0x60)) -eq 0 ] ||
+    lane_fail "\"$caption\" asks for a minimise or maximise box: $hints"
+  lane_centred_over "$window" "$main" ||
+    lane_fail "\"$caption\" ($(lane_geometry "$window")) is not over the main window ($(lane_geometry "$main"))"
+  lane_log "\"$caption\": owned by the main window, over it ($(lane_geometry "$window") in $(lane_geometry "$main"))"
+  lane_shot "$shot-over-main-window"
 }
 
 # The server application: system settings, then forward settings (Esc ends both).
