@@ -54,7 +54,7 @@ done
 # (the tray icon's own small window may carry the same name).
 window_of() {
   local id width
-  for id in $(xdotool search --onlyvisible --pid "$1" --name '^ZorvaneForTcp$' 2>/dev/null); do
+  for id in $(xdotool search --all --onlyvisible --pid "$1" --name '^ZorvaneForTcp$' 2>/dev/null); do
     width=$(xdotool getwindowgeometry --shell "$id" 2>/dev/null | sed -n 's/^WIDTH=//p')
     if [ -n "$width" ] && [ "$width" -gt 200 ]; then
       echo "$id"
@@ -89,9 +89,11 @@ shot_window() {
 }
 
 client_log="$LANE_SHOTS/client.log"
-ZORVANE_DESKTOP="$root/desktop-alice" lane_run "$client_log" "$root/program-alice/zorvanefortcp" -D119
+# The toolkit's own -display switch goes to the toolkit; the program sees -D119 alone.
+ZORVANE_DESKTOP="$root/desktop-alice" lane_run "$client_log" "$root/program-alice/zorvanefortcp" -display "$DISPLAY" -D119
 client=$LANE_PID
 lane_wait_log "$client_log" '^display: xcb' 10 || lane_fail "the program did not start on the display: $(cat "$client_log")"
+grep -q '^1番目の引数=-D119$' "$client_log" || lane_fail "the program's switches are not what the toolkit left: $(grep '番目の引数' "$client_log")"
 lane_wait_tray_icon 5 || lane_fail "the icon did not appear in the tray: $(cat "$client_log")"
 sleep 1
 window_of "$client" | grep -q . && lane_fail "the window shows although it started hidden"
@@ -156,6 +158,28 @@ sleep 0.1
 xdotool key Return
 sleep 1
 lane_shot 06-exit-question
+if [ -n "${LANE_WM:-}" ]; then
+  # The question is owned by its program's main window, lies over it and
+  # carries the program's name.
+  question="" asker="" owner=""
+  for pid in $client $server_pid; do
+    for id in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null); do
+      owner=$(lane_transient_for "$id")
+      if [ -n "$owner" ]; then
+        question=$id asker=$pid
+        break 2
+      fi
+    done
+  done
+  [ -n "$question" ] || lane_fail "the exit question is owned by no window"
+  [ "$(xdotool getwindowname "$question")" = ZorvaneForTcp ] ||
+    lane_fail "the exit question is titled \"$(xdotool getwindowname "$question")\""
+  main=$(window_of "$asker")
+  [ $((owner)) -eq $((main)) ] || lane_fail "the exit question is owned by $owner, not its main window $main"
+  lane_centred_over "$question" "$main" ||
+    lane_fail "the exit question ($(lane_geometry "$question")) is not over its main window ($(lane_geometry "$main"))"
+  lane_log "exit question: titled ZorvaneForTcp, owned by its main window, over it"
+fi
 xdotool key Return
 ended=""
 for i in $(seq 1 50); do
