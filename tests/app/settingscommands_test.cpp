@@ -418,3 +418,44 @@ TEST_F(SettingsCommandsTest, SettingsDialogsAreOwnedByTheMainWindowAndLieOverIt)
         });
     }
 }
+
+// Each channel's enable box: a click is in the ini file at once and is what
+// the models read through isPortEnabled; a second click takes it back.
+TEST_F(SettingsCommandsTest, EachChannelBoxIsSavedAtOnceAndReadByTheModels)
+{
+    struct Case {
+        int box;
+        int channel;
+        const char* key;
+    };
+    const Case cases[] = {
+        {1003, 0, "ENABLEPORT1"}, {1005, 1, "ENABLEPORT2"}, {1007, 2, "ENABLEPORT3"},
+        {1009, 3, "ENABLEPORT4"}, {1010, 4, "ENABLEPORT5"},
+    };
+    writeSettings({"SYSTEM/APPMODE=1"});
+    run([&] {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.key);
+            EXPECT_EQ(checked(c.box), BST_CHECKED);
+            EXPECT_EQ(dialog->isPortEnabled(c.channel), 1);
+            ASSERT_TRUE(uitest::pressButton(*dialog, c.box));
+            EXPECT_EQ(checked(c.box), BST_UNCHECKED);
+            EXPECT_EQ(ini("SYSTEM", c.key), "0");
+            EXPECT_EQ(dialog->isPortEnabled(c.channel), 0);
+            for (const Case& other : cases)
+                if (&other > &c) {
+                    EXPECT_EQ(dialog->isPortEnabled(other.channel), 1) << other.key;
+                }
+        }
+    });
+    restart([&] {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.key);
+            EXPECT_EQ(checked(c.box), BST_UNCHECKED);
+            EXPECT_EQ(dialog->isPortEnabled(c.channel), 0);
+            ASSERT_TRUE(uitest::pressButton(*dialog, c.box));
+            EXPECT_EQ(ini("SYSTEM", c.key), "1");
+            EXPECT_EQ(dialog->isPortEnabled(c.channel), 1);
+        }
+    });
+}
