@@ -11,6 +11,11 @@
 #   lane_kill_tray / lane_start_tray
 #   lane_window_visible <name>      # a mapped window with that title exists
 #   lane_visible_windows / lane_wait_more_windows <count>  # popups of the program
+#   lane_window_named <caption>     # the program's visible window with that caption
+#   lane_start_skypesims <skypesim> <root> <port>  # bob listening, alice his contact
+#   lane_end_program <log>          # waits for its "end" line and a status of 0
+#   lane_make_root <name>           # LANE_ROOT: a scratch directory, removed at the end
+#   lane_also_end <pid>             # a process of the script's, ended at the end
 # With LANE_WM=openbox the lane runs under that window manager (title bars,
 # placement, owned windows as a user's desktop has them); skipped without it.
 # Everything started here is ended when the script exits.
@@ -21,18 +26,22 @@ LANE_XVFB_PID=""
 LANE_TRAY_PID=""
 LANE_PID=""
 LANE_WM_PID=""
+LANE_SIM_PIDS=""
+LANE_OTHER_PIDS=""
+LANE_ROOT=""
 LANE_SHOTS=""
 
 lane_log() { echo "lane: $*" >&2; }
 lane_fail() { lane_log "FAIL: $*"; exit 1; }
 
 lane_cleanup() {
-  for pid in $LANE_PID $LANE_TRAY_PID $LANE_WM_PID $LANE_XVFB_PID; do
+  for pid in $LANE_PID $LANE_OTHER_PIDS $LANE_SIM_PIDS $LANE_TRAY_PID $LANE_WM_PID $LANE_XVFB_PID; do
     if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
       kill "$pid" 2>/dev/null
       wait "$pid" 2>/dev/null
     fi
   done
+  [ -n "$LANE_ROOT" ] && rm -rf "$LANE_ROOT"
 }
 
 lane_begin() {
@@ -207,3 +216,43 @@ lane_window_visible() {
 lane_shot() {
   import -window root "$LANE_SHOTS/$1.png" 2>/dev/null || lane_log "screenshot $1 failed"
 }
+
+lane_window_named() {
+  local w
+  for w in $(xdotool search --onlyvisible --pid "$LANE_PID" 2>/dev/null); do
+    [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "$1" ] && { echo "$w"; return 0; }
+  done
+  return 1
+}
+
+# Two Skype clients (<skypesim>) on the desktops <root>/desktop-bob and <root>/desktop-alice:
+# bob listens on 127.0.0.1:<port>, alice reaches him there; logs beside the
+# screenshots.
+lane_start_skypesims() {
+  local sim=$1 root=$2 port=$3 who i
+  ZORVANE_DESKTOP="$root/desktop-bob" "$sim" --user bob --contact alice --listen "127.0.0.1:$port" \
+    >"$LANE_SHOTS/skypesim-bob.log" 2>&1 &
+  LANE_SIM_PIDS="$LANE_SIM_PIDS $!"
+  ZORVANE_DESKTOP="$root/desktop-alice" "$sim" --user alice --contact "bob@127.0.0.1:$port" \
+    >"$LANE_SHOTS/skypesim-alice.log" 2>&1 &
+  LANE_SIM_PIDS="$LANE_SIM_PIDS $!"
+  for who in alice bob; do
+    for i in $(seq 1 100); do
+      grep -q '^skypesim ready' "$LANE_SHOTS/skypesim-$who.log" && break
+      sleep 0.1
+    done
+    grep -q '^skypesim ready' "$LANE_SHOTS/skypesim-$who.log" || lane_fail "skypesim $who did not start"
+  done
+}
+
+lane_end_program() {
+  local log=$1 status
+  lane_wait_log "$log" '^end' 10 || lane_fail "the program did not end: $(tail -n 5 "$log")"
+  wait "$LANE_PID"
+  status=$?
+  LANE_PID=""
+  [ "$status" -eq 0 ] || lane_fail "the program ended with status $status"
+}
+
+lane_make_root() { LANE_ROOT=$(mktemp -d "/tmp/$1-XXXXXX"); }
+lane_also_end() { LANE_OTHER_PIDS="$LANE_OTHER_PIDS $1"; }

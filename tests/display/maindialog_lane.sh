@@ -10,18 +10,9 @@ program=$(readlink -f "$1")
 sim=$(readlink -f "$2")
 lane_begin "$3"
 
-root=$(mktemp -d /tmp/zorvane-lane-XXXXXX)
-sims=""
+lane_make_root zorvane-lane
+root=$LANE_ROOT
 server_pid=""
-finish() {
-  for pid in $server_pid $sims; do
-    kill "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-  done
-  lane_cleanup
-  rm -rf "$root"
-}
-trap finish EXIT
 
 port=$((47300 + RANDOM % 500))
 for who in alice bob; do
@@ -36,19 +27,7 @@ printf '[SYSTEM]\r\nAPPMODE=1\r\nOPENWINDOW=1\r\nENABLEPORT1=0\r\n[CLIENT]\r\nHT
 # bob: server application, shown at start, accepting any contact of its list.
 printf '[SYSTEM]\r\nAPPMODE=0\r\nENABLEUSER=1\r\n' >"$root/program-bob/ZorvaneForTcp.ini"
 
-ZORVANE_DESKTOP="$root/desktop-bob" "$sim" --user bob --contact alice --listen "127.0.0.1:$port" \
-  >"$LANE_SHOTS/skypesim-bob.log" 2>&1 &
-sims="$sims $!"
-ZORVANE_DESKTOP="$root/desktop-alice" "$sim" --user alice --contact "bob@127.0.0.1:$port" \
-  >"$LANE_SHOTS/skypesim-alice.log" 2>&1 &
-sims="$sims $!"
-for who in alice bob; do
-  for i in $(seq 1 100); do
-    grep -q '^skypesim ready' "$LANE_SHOTS/skypesim-$who.log" && break
-    sleep 0.1
-  done
-  grep -q '^skypesim ready' "$LANE_SHOTS/skypesim-$who.log" || lane_fail "skypesim $who did not start"
-done
+lane_start_skypesims "$sim" "$root" "$port"
 
 # The visible top-level window of a process with the main window's caption
 # (the tray icon's own small window may carry the same name).
@@ -136,6 +115,7 @@ lane_log "icon back after $(( ($(date +%s%N) - start) / 1000000 )) ms"
 server_log="$LANE_SHOTS/server.log"
 ZORVANE_DESKTOP="$root/desktop-bob" "$root/program-bob/zorvanefortcp" -D119 >"$server_log" 2>&1 &
 server_pid=$!
+lane_also_end "$server_pid"
 wait_window "$server_pid" || lane_fail "the server application's window did not show: $(cat "$server_log")"
 for i in $(seq 1 200); do
   [ "$(grep -c 'Skype STREAM は bob と.*で接続' "$root/program-alice/LOG0.log" 2>/dev/null)" -ge 4 ] && break

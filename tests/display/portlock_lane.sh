@@ -14,17 +14,8 @@ sim=$(realpath "$3")
 lane_begin "$4"
 command -v curl >/dev/null || { lane_log "skipped: curl is missing"; exit 77; }
 
-root=$(mktemp -d /tmp/zorvane-portlock-XXXXXX)
-pids=""
-finish() {
-  for pid in $pids; do
-    kill "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-  done
-  lane_cleanup
-  rm -rf "$root"
-}
-trap finish EXIT
+lane_make_root zorvane-portlock
+root=$LANE_ROOT
 
 base=$((20000 + RANDOM % 20000))
 simport=$base web=$((base + 1)) old=$((base + 2)) new=$((base + 3))
@@ -36,32 +27,20 @@ ln -s "$program" "$root/program-bob/zorvanefortcp"
 mkdir "$root/web"
 echo "through the tunnel" >"$root/web/page.txt"
 /usr/bin/python3 -m http.server --bind 127.0.0.1 --directory "$root/web" "$web" >"$LANE_SHOTS/web.log" 2>&1 &
-pids="$pids $!"
+lane_also_end $!
 for i in $(seq 1 100); do
   curl -s -o /dev/null "http://127.0.0.1:$web/page.txt" && break
   sleep 0.1
 done
 curl -s -o /dev/null "http://127.0.0.1:$web/page.txt" || lane_fail "the web server did not start"
 
-ZORVANE_DESKTOP="$root/desktop-bob" "$sim" --user bob --contact alice --listen "127.0.0.1:$simport" \
-  >"$LANE_SHOTS/skypesim-bob.log" 2>&1 &
-pids="$pids $!"
-ZORVANE_DESKTOP="$root/desktop-alice" "$sim" --user alice --contact "bob@127.0.0.1:$simport" \
-  >"$LANE_SHOTS/skypesim-alice.log" 2>&1 &
-pids="$pids $!"
-for who in alice bob; do
-  for i in $(seq 1 100); do
-    grep -q '^skypesim ready' "$LANE_SHOTS/skypesim-$who.log" && break
-    sleep 0.1
-  done
-  grep -q '^skypesim ready' "$LANE_SHOTS/skypesim-$who.log" || lane_fail "skypesim $who did not start"
-done
+lane_start_skypesims "$sim" "$root" "$simport"
 
 # bob: the server application, channel 1 forwarded to the web server.
 printf '[SYSTEM]\r\nAPPMODE=0\r\nENABLEUSER=1\r\nOPENWINDOW=1\r\n[SERVER]\r\nFOWERDHOST2=127.0.0.1\r\nFOWERDPORT2=%s\r\n' \
   "$web" >"$root/program-bob/ZorvaneForTcp.ini"
 ZORVANE_DESKTOP="$root/desktop-bob" "$root/program-bob/zorvanefortcp" >"$LANE_SHOTS/server.log" 2>&1 &
-pids="$pids $!"
+lane_also_end $!
 
 # alice: the client application, channel 1 alone, connecting itself to bob.
 printf '[SYSTEM]\r\nAPPMODE=1\r\nENABLEPORT1=0\r\nENABLEPORT3=0\r\nENABLEPORT4=0\r\nENABLEPORT5=0\r\n[CLIENT]\r\nHTTPPORT=%s\r\nAUTOCONNECT=1\r\nAUTOCONNECTUSER=bob\r\n' \
@@ -88,10 +67,7 @@ lane_log "streams up; a page arrives through $old"
 
 window=""
 for i in $(seq 1 50); do
-  for w in $(xdotool search --onlyvisible --pid "$LANE_PID" 2>/dev/null); do
-    [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "ポート設定" ] && window=$w
-  done
-  [ -n "$window" ] && break
+  window=$(lane_window_named "ポート設定") && break
   sleep 0.1
 done
 [ -n "$window" ] || lane_fail "no visible port dialog"
@@ -113,9 +89,5 @@ page=$(curl -s --max-time 10 "http://127.0.0.1:$old/page.txt")
 curl -s --max-time 5 -o /dev/null "http://127.0.0.1:$new/page.txt" && lane_fail "something listens on $new"
 lane_log "after the refused change: the page still arrives through $old, nothing listens on $new"
 touch "$root/program-alice/end"
-lane_wait_log "$log" '^end' 10 || lane_fail "the helper did not end"
-wait "$LANE_PID"
-status=$?
-LANE_PID=""
-[ "$status" -eq 0 ] || lane_fail "the helper ended with status $status"
+lane_end_program "$log"
 lane_log "passed; screenshots in $LANE_SHOTS"

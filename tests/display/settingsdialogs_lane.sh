@@ -33,14 +33,6 @@ for i in $(seq 1 100); do
 done
 grep -q '^skypesim ready' "$LANE_SHOTS/skypesim.log" || lane_fail "skypesim did not start"
 
-# The visible window of the helper with this caption.
-window_named() {
-  local w
-  for w in $(xdotool search --onlyvisible --pid "$LANE_PID" 2>/dev/null); do
-    [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "$1" ] && { echo "$w"; return 0; }
-  done
-  return 1
-}
 # Waits for the dialog, takes it, and leaves it with the given keys.
 take_dialog() {
   local log=$1 id=$2 caption=$3 shot=$4 window i
@@ -48,7 +40,7 @@ take_dialog() {
   lane_wait_log "$log" "^open $id " 10 || lane_fail "dialog $id did not open: $(cat "$log")"
   window=""
   for i in $(seq 1 50); do
-    window=$(window_named "$caption")
+    window=$(lane_window_named "$caption")
     [ -n "$window" ] && break
     sleep 0.1
   done
@@ -72,7 +64,7 @@ take_dialog() {
 # maximise box; a screenshot of the screen with both.
 check_owned() {
   local window=$1 caption=$2 shot=$3 main owner hints functions decorations
-  main=$(window_named ZorvaneForTcp) || lane_fail "no main window beside \"$caption\""
+  main=$(lane_window_named ZorvaneForTcp) || lane_fail "no main window beside \"$caption\""
   owner=$(lane_transient_for "$window")
   [ -n "$owner" ] || lane_fail "\"$caption\" is owned by no window"
   [ $((owner)) -eq $((main)) ] || lane_fail "\"$caption\" is owned by $owner, not the main window $main"
@@ -102,9 +94,7 @@ take_dialog "$log" 129 "システム設定" 01-system-settings Escape
 lane_wait_log "$log" '^closed 1055' 5 || lane_fail "Esc did not end the system settings"
 take_dialog "$log" 134 "転送設定ダイアログ" 02-forward-settings Escape
 lane_wait_log "$log" '^closed 1058' 5 || lane_fail "Esc did not end the forward settings"
-lane_wait_log "$log" '^end' 5 || lane_fail "the helper did not end"
-wait "$LANE_PID"
-LANE_PID=""
+lane_end_program "$log"
 
 # The client application: the port dialog of channel 1; a typed port and Return.
 sed -i 's/^APPMODE=0/APPMODE=1/' "$root/program/ZorvaneForTcp.ini"
@@ -116,9 +106,5 @@ take_dialog "$log" 138 "ポート設定" 03-port-setting ctrl+a type:18080 Retur
 lane_wait_log "$log" '^closed 1115' 5 || lane_fail "Return did not end the port dialog: $(cat "$log")"
 grep -q '^closed 1115 1101=18080 ' "$log" || lane_fail "the typed port is not shown: $(grep '^closed' "$log")"
 grep -q $'^HTTPPORT=18080\r$' "$root/program/ZorvaneForTcp.ini" || lane_fail "the typed port is not in the ini file"
-lane_wait_log "$log" '^end' 5 || lane_fail "the helper did not end"
-wait "$LANE_PID"
-status=$?
-LANE_PID=""
-[ "$status" -eq 0 ] || lane_fail "the helper ended with status $status"
+lane_end_program "$log"
 lane_log "passed; screenshots in $LANE_SHOTS"
