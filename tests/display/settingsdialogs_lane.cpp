@@ -2,7 +2,9 @@
 // own commands: presses the main dialog's buttons named on the command line
 // one after another; each dialog stays open until the lane script ends it
 // (keys through the X server). One line per event on standard output. With
-// "stay" the main dialog runs on after the buttons until a file "end" appears.
+// "stay" the main dialog runs on after the buttons until a file "end" appears;
+// "stacking" first prints the main dialog's controls from the bottom up
+// ("stack <id> <group box 0/1> <x> <y> <width> <height>").
 #include "app/resources/resources.h"
 #include "app/zorvanefortcpdlg.h"
 #include "platform/fileapi.h"
@@ -28,12 +30,18 @@ CZorvaneForTcpDlg* mainDialog = nullptr;
 std::vector<int> buttons;
 UINT_PTR waitTimer = 0;
 int waitedTicks = 0;
-bool stay = false; // after the buttons, run on until told to end
+bool stay = false;     // after the buttons, run on until told to end
+bool stacking = false; // first print the main dialog's controls, bottom to top
 
 void pressAll()
 {
     CZorvaneForTcpDlg& dialog = *mainDialog;
     say("contacts " + std::to_string(dialog.hub.skypeModel ? dialog.hub.skypeModel->userList.size() : 0));
+    if (stacking)
+        for (const uitest::StackedControl& c : uitest::stackingOrder(dialog))
+            say("stack " + std::to_string(c.id) + " " + (c.groupBox ? "1" : "0") + " " + std::to_string(c.rect.left) +
+                " " + std::to_string(c.rect.top) + " " + std::to_string(c.rect.right - c.rect.left) + " " +
+                std::to_string(c.rect.bottom - c.rect.top));
     for (int button : buttons) {
         uitest::onNextModal([button](CDialog& opened) {
             std::string caption;
@@ -90,6 +98,8 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "stay")
             stay = true;
+        else if (std::string(argv[i]) == "stacking")
+            stacking = true;
         else
             buttons.push_back(std::atoi(argv[i]));
     }

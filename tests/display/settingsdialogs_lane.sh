@@ -2,7 +2,9 @@
 # The settings dialogs on a real X server, opened through the main dialog's
 # buttons with a Skype client (skypesim) giving the contact list: one
 # screenshot of each dialog; Esc, and in the port dialog a typed port with
-# Return, go through the X server; the port reaches the ini file.
+# Return, go through the X server; the port reaches the ini file. First the
+# main window's controls, as X windows of their own, are checked to lie
+# above the group boxes they overlap.
 # settingsdialogs_lane.sh <settingsdialogs_lane program> <skypesim> <screenshot dir>
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lane.sh"
@@ -81,9 +83,47 @@ check_owned() {
   lane_shot "$shot-over-main-window"
 }
 
+# The main window's controls as X windows of their own: every control that
+# overlaps a group box lies above it in the X server's stacking order (the
+# "転送先設定" button among them).
+check_stacking() {
+  local log="$LANE_SHOTS/stacking.log" main result
+  (cd "$root/program" && QT_USE_NATIVE_WINDOWS=1 exec "$helper" stacking stay) >"$log" 2>&1 &
+  LANE_PID=$!
+  lane_wait_log "$log" '^staying' 15 || lane_fail "the helper did not start: $(cat "$log")"
+  main=$(lane_window_named ZorvaneForTcp) || lane_fail "no main window for the stacking check"
+  # xwininfo lists the children top first; the helper bottom first.
+  result=$(xwininfo -id "$main" -children | awk '
+    FNR == NR {
+      if ($1 == "stack") { n++; id[n] = $2; group[n] = $3; geo[n] = $6 "x" $7 "+" $4 "+" $5
+                           x[n] = $4; y[n] = $5; w[n] = $6; h[n] = $7 }
+      next
+    }
+    /^ +0x[0-9a-f]+ / && match($0, /[0-9]+x[0-9]+\+-?[0-9]+\+-?[0-9]+/) {
+      g = substr($0, RSTART, RLENGTH); top++; seen[g]++; depth[g] = top
+    }
+    END {
+      for (a = 1; a <= n; a++) if (group[a] == 1 && seen[geo[a]] == 1)
+        for (b = 1; b <= n; b++) if (group[b] == 0 && seen[geo[b]] == 1 &&
+            x[b] < x[a] + w[a] && x[a] < x[b] + w[b] && y[b] < y[a] + h[a] && y[a] < y[b] + h[b]) {
+          pairs++
+          if (depth[geo[b]] > depth[geo[a]]) { bad++; print "control " id[b] " beneath the group box at " geo[a] }
+        }
+      print "pairs " pairs + 0 " beneath " bad + 0
+    }' "$log" -)
+  touch "$root/program/end"
+  lane_end_program "$log"
+  rm -f "$root/program/end"
+  lane_log "stacking on the X server: $(echo "$result" | tail -n 1)"
+  echo "$result" | grep -q '^pairs [1-9][0-9]* beneath 0$' || lane_fail "group boxes over controls: $result"
+  echo "$result" | grep -q '^control 1058 ' && lane_fail "$result"
+  return 0
+}
+
 # The server application: system settings, then forward settings (Esc ends both).
 printf '[SYSTEM]\r\nAPPMODE=0\r\nSOUNDMODE=1\r\n[SERVER]\r\nFOWERDHOST2=web.example\r\nFOWERDPORT2=8080\r\n[CLIENT]\r\nAUTOCONNECT=1\r\nAUTOCONNECTUSER=bob\r\nFTPPORT=0\r\nHTTPPORT=0\r\nCVSPORT=0\r\nGENPORT1=0\r\nGENPORT2=0\r\n' \
   >"$root/program/ZorvaneForTcp.ini"
+check_stacking
 log="$LANE_SHOTS/server.log"
 (cd "$root/program" && exec "$helper" 1055 1058) >"$log" 2>&1 &
 LANE_PID=$!
