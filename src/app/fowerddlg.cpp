@@ -1,8 +1,26 @@
 #include "app/fowerddlg.h"
 
+#include <string>
+
 namespace {
 const char* const localhostAddress = "127.0.0.1";
+
+// A port edit's number, 0 when it is no port: the text must read as a number
+// and hold at most five digits (leading zeros count), so that the main
+// window's port field, which keeps the text, reads back the same number.
+int portOf(const CWnd& dialog, int id)
+{
+    std::string text;
+    dialog.GetDlgItemText(id, text);
+    size_t digits = 0;
+    for (char c : text)
+        if (c >= '0' && c <= '9')
+            ++digits;
+    if (digits > 5)
+        return 0;
+    return static_cast<int>(dialog.GetDlgItemInt(id, nullptr, TRUE));
 }
+} // namespace
 
 const CFowerdDlg::Row CFowerdDlg::rows[5] = {
     {1082, 1083, 1084, &CFowerdDlg::localhostFtp, &CFowerdDlg::hostFtp,
@@ -103,7 +121,7 @@ void CFowerdDlg::OnOkClicked()
 {
     bool allValid = true;
     for (const Row& row : rows) {
-        int port = static_cast<int>(GetDlgItemInt(row.portId, nullptr, TRUE));
+        int port = portOf(*this, row.portId);
         if (port < 1 || port > 65535) {
             allValid = false;
             MessageBoxA(GetSafeHwnd(), row.rangeMessage, "確認", MB_OK);

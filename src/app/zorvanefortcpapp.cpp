@@ -28,7 +28,7 @@ CZorvaneForTcpApp::~CZorvaneForTcpApp() = default;
 
 void applyCommandLineSwitches(int argc, char** argv)
 {
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 1; i < argc && argv[i] != nullptr; ++i) {
         char label[32];
         std::snprintf(label, sizeof label, "%d番目の引数", i);
         trace("%s=%s\n", label, argv[i]);

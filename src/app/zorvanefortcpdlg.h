@@ -91,6 +91,10 @@ public:
 
     // The message line: shown for 6 ticks of the display timer.
     void showMessage(const char* text);
+    // A settings dialog confirmed after streams came up changes nothing: the
+    // streams lock the settings buttons, and a stream keeps the values it
+    // opened with. True (with a message) when that is the case.
+    bool refusedWhileStreams();
 
     // Layout and texts.
     void applyAppModeLayout();

@@ -13,13 +13,21 @@ void editLocalPort(CZorvaneForTcpDlg& owner, int (CZorvaneForTcpDlg::*get)(), vo
 {
     CPortSettingDlg dialog;
     dialog.port = (owner.*get)();
-    if (dialog.DoModal() != IDOK)
+    if (dialog.DoModal() != IDOK || owner.refusedWhileStreams())
         return;
     (owner.*set)(dialog.port);
     owner.save();
 }
 
 } // namespace
+
+bool CZorvaneForTcpDlg::refusedWhileStreams()
+{
+    if (hub.a2aModel == nullptr || hub.a2aModel->hasStream() == 0)
+        return false;
+    showMessage("接続中は設定を変更できません。切断してから設定してください");
+    return true;
+}
 
 void CZorvaneForTcpDlg::OnBnClickedSystemSettings()
 {
@@ -31,7 +39,7 @@ void CZorvaneForTcpDlg::OnBnClickedSystemSettings()
     dialog.acceptMode = getAcceptMode();
     dialog.autoConnectUser = getAutoConnectUser();
     dialog.owner = this;
-    if (dialog.DoModal() != IDOK)
+    if (dialog.DoModal() != IDOK || refusedWhileStreams())
         return;
     int mode = dialog.appKind != 0 ? 1 : 0;
     if (mode != getAppMode()) {
@@ -61,7 +69,7 @@ void CZorvaneForTcpDlg::OnBnClickedForwardSettings()
     dialog.portGen1 = forwardPortText[3];
     dialog.hostGen2 = forwardHostText[4];
     dialog.portGen2 = forwardPortText[4];
-    if (dialog.DoModal() != IDOK)
+    if (dialog.DoModal() != IDOK || refusedWhileStreams())
         return;
     forwardHostText[0] = dialog.hostFtp;
     forwardPortText[0] = dialog.portFtp;

@@ -259,9 +259,15 @@ void CZorvaneForTcpDlg::autoConnectTick()
         return;
     QK_SKYPEMODEL* model = hub.skypeModel;
     model->selectUser(autoConnectUser.c_str());
-    // Only the named contact is ever called: when it is not in the list, the
-    // selection stays where it was and nobody is called.
-    if (!model->userList.empty() && !model->containsUser(autoConnectUser.c_str())) {
+    if (model->userList.empty())
+        return;
+    // Only the named contact is ever called: the selection is it only when
+    // the whole name matches, as selectUser compares; otherwise the selection
+    // stayed where it was and nobody is called.
+    int32_t index = model->selectedIndex;
+    bool selected = index >= 0 && static_cast<size_t>(index) < model->userList.size() &&
+                    std::strcmp(model->userList[static_cast<size_t>(index)].name, autoConnectUser.c_str()) == 0;
+    if (!selected) {
         if (autoConnectUserMissing == 0) {
             autoConnectUserMissing = 1;
             char message[100];
@@ -272,7 +278,7 @@ void CZorvaneForTcpDlg::autoConnectTick()
         return;
     }
     autoConnectUserMissing = 0;
-    if (model->userList.empty() || !hub.isSelectedUserConnectable())
+    if (!hub.isSelectedUserConnectable())
         return;
     if (autoConnectCountdown > 0) {
         autoConnectCountdown -= 1;

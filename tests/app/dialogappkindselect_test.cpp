@@ -249,6 +249,7 @@ TEST_F(SystemSettingsDialogTest, AutoConnectWithoutAContactIsRefusedAndTheDialog
                     ASSERT_EQ(boxes->calls().size(), 1u);
                     EXPECT_EQ(boxes->calls()[0].text, "自動接続先のユーザIDが設定されていません。");
                     EXPECT_EQ(boxes->calls()[0].type & 0xF, MB_OK);
+                    EXPECT_EQ(boxes->calls()[0].caption, "ZorvaneForTcp") << "the application's name";
                     EXPECT_FALSE(d.IsEnding());
                     EXPECT_EQ(uitest::checkState(d, 1106), BST_CHECKED);
                 } else {

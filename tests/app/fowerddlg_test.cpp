@@ -132,12 +132,13 @@ TEST(ForwardDialog, LocalhostBoxWritesTheLoopbackAddressAndClearingItLeavesTheTe
 TEST(ForwardDialog, PortTextsOutsideOneTo65535AreRefusedInEveryRow)
 {
     struct Case {
-        const char* port;
+        std::string port;
         bool accepted;
     };
     const Case cases[] = {
         {"0", false}, {"65536", false}, {"-5", false}, {"abc", false}, {"", false}, {"80x", false},
-        {"1", true},  {"65535", true},
+        {"70000", false}, {"000008080", false}, {std::string(70, '0') + "8080", false},
+        {std::string(70, '9'), false}, {"4294967376", false}, {"1", true},  {"65535", true}, {"08080", true},
     };
     for (const Case& c : cases) {
         for (int r = 0; r < 5; ++r) {

@@ -167,3 +167,37 @@ TEST_F(MainDialogTest, UnwritableLogFileGivesAMessageLine)
     std::filesystem::create_directory(dir / "LOG0.log"); // cannot be opened as a file
     run([&] { EXPECT_EQ(text(1012), "ログファイルLOG0.logに書き込めません"); });
 }
+
+// Group boxes lie beneath every control they overlap, in every template: the
+// main window, the system, forward and port settings and the about box.
+TEST(DialogTemplates, GroupBoxesLieBeneathTheControlsTheyOverlap)
+{
+    for (UINT templateId : {102u, 129u, 134u, 138u, 100u}) {
+        SCOPED_TRACE("dialog " + std::to_string(templateId));
+        CDialog plain(templateId, nullptr);
+        ASSERT_TRUE(plain.Create(templateId, nullptr));
+        std::vector<uitest::StackedControl> order = uitest::stackingOrder(plain);
+        size_t groupBoxes = 0;
+        size_t overlaps = 0;
+        for (size_t g = 0; g < order.size(); ++g) {
+            if (!order[g].groupBox)
+                continue;
+            ++groupBoxes;
+            for (size_t c = 0; c < order.size(); ++c) {
+                const RECT& a = order[g].rect;
+                const RECT& b = order[c].rect;
+                bool overlap = !order[c].groupBox && a.left < b.right && b.left < a.right && a.top < b.bottom &&
+                               b.top < a.bottom;
+                if (!overlap)
+                    continue;
+                ++overlaps;
+                EXPECT_GT(c, g) << "control " << order[c].id << " lies beneath a group box";
+            }
+        }
+        if (templateId != 100u) {
+            EXPECT_GT(groupBoxes, 0u);
+            EXPECT_GT(overlaps, 0u);
+        }
+        plain.DestroyWindow();
+    }
+}

@@ -263,6 +263,56 @@ TEST_F(MainDialogTest, AutoConnectCallsNobodyWhenTheContactIsNotInTheList)
     });
 }
 
+// The contact list keeps 49 bytes of a name: the configured contact is called
+// only when the whole name is that of a contact, and then only that contact.
+struct AutoConnectNameCase {
+    const char* name;
+    std::string configured;
+    std::string called; // the CONNECT's contact, empty: nobody
+};
+
+void PrintTo(const AutoConnectNameCase& c, std::ostream* os) { *os << c.name; }
+
+const std::string name49(49, 'l');           // fits the list's name field
+const std::string name60 = name49 + "-longer-60"; // cut to name49 in the list
+
+class AutoConnectNameTest : public MainDialogTest, public testing::WithParamInterface<AutoConnectNameCase> {};
+
+TEST_P(AutoConnectNameTest, OnlyTheNamedContactIsCalled)
+{
+    const AutoConnectNameCase& c = GetParam();
+    writeSettings({"SYSTEM/APPMODE=1", "CLIENT/AUTOCONNECT=1", "CLIENT/AUTOCONNECTUSER=" + c.configured});
+    run([&] {
+        attach();
+        setContacts("alice, " + name60);
+        setConnectable(1, "alice " + name60);
+        takeCommands();
+        tick(2);
+        Strings commands = takeCommands();
+        if (c.called.empty()) {
+            EXPECT_EQ(countOf(commands, "CONNECT"), 0u) << testing::PrintToString(commands);
+            EXPECT_EQ(text(1012).rfind("自動接続先", 0), 0u) << text(1012);
+            EXPECT_EQ(text(1006), "alice") << "the selection stays";
+        } else {
+            EXPECT_EQ(countOf(commands, "ALTER APPLICATION ZorvaneForHttp000 CONNECT " + c.called), 1u)
+                << testing::PrintToString(commands);
+            for (const std::string& command : commands)
+                if (command.find(" CONNECT ") != std::string::npos) {
+                    EXPECT_EQ(command.substr(command.find(" CONNECT ") + 9), c.called);
+                }
+            EXPECT_EQ(text(1006), c.called);
+        }
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, AutoConnectNameTest,
+    testing::Values(AutoConnectNameCase{"whole_name_over_49_bytes", name60, ""},
+                    AutoConnectNameCase{"other_name_with_the_same_49_bytes", name49 + "-other", ""},
+                    AutoConnectNameCase{"name_as_the_list_keeps_it", name49, name49},
+                    AutoConnectNameCase{"short_name", "alice", "alice"}),
+    [](const testing::TestParamInfo<AutoConnectNameCase>& p) { return p.param.name; });
+
 TEST_F(MainDialogTest, MessagesAreCutToTheirBuffer)
 {
     // A contact name of 300 characters, 3 bytes each; the settings file keeps 260 bytes.
@@ -323,3 +373,135 @@ INSTANTIATE_TEST_SUITE_P(
                     SwitchCase{"empty_list", "", 0, 1, "", {142}},
                     SwitchCase{"refused_in_auto_connect", "alice, bob", 1, 1, "alice", {}}),
     [](const testing::TestParamInfo<SwitchCase>& p) { return p.param.name; });
+
+// The link-status text after a run of attach answers (and a lost link):
+// a status outside 0 to 3 keeps the text before it.
+struct LinkStatusCase {
+    const char* name;
+    std::vector<int> attachCodes; // 0 success, 1 pending, 2 refused, 3 not available, 0x8001 API available
+    bool lostAfter;               // a command then fails: the link is lost
+    const char* text;
+};
+
+void PrintTo(const LinkStatusCase& c, std::ostream* os) { *os << c.name; }
+
+class LinkStatusTextTest : public MainDialogTest, public testing::WithParamInterface<LinkStatusCase> {};
+
+TEST_P(LinkStatusTextTest, TextOfTheLastKnownStatus)
+{
+    const LinkStatusCase& c = GetParam();
+    run([&] {
+        for (int code : c.attachCodes)
+            skype->attach(dialog->hub.skypeCom->ownWindow, code);
+        if (c.lostAfter) {
+            skype->failNext = 1;
+            dialog->hub.skypeCom->sendCommand("GET CURRENTUSERHANDLE");
+        }
+        EXPECT_EQ(text(1025), c.text);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, LinkStatusTextTest,
+    testing::Values(LinkStatusCase{"before_any_answer", {}, false, ""},
+                    LinkStatusCase{"not_available_first", {3}, false, ""},
+                    LinkStatusCase{"attached", {0}, false, "通信ドライバと接続"},
+                    LinkStatusCase{"pending", {1}, false, "通信ドライバと認証中"},
+                    LinkStatusCase{"refused", {2}, false, "通信ドライバと切断中"},
+                    LinkStatusCase{"pending_then_attached", {1, 0}, false, "通信ドライバと接続"},
+                    LinkStatusCase{"not_available_after_attached", {0, 3}, false, "通信ドライバと接続"},
+                    LinkStatusCase{"not_available_after_pending", {1, 3}, false, "通信ドライバと認証中"},
+                    LinkStatusCase{"not_available_after_refused", {2, 3}, false, "通信ドライバと切断中"},
+                    LinkStatusCase{"api_available_after_attached", {0, 0x8001}, false, "通信ドライバと接続"},
+                    LinkStatusCase{"lost_after_attached", {0}, true, "通信ドライバと未接続"}),
+    [](const testing::TestParamInfo<LinkStatusCase>& p) { return p.param.name; });
+
+// The selected contact and its state text.
+struct ContactStateCase {
+    const char* name;
+    std::vector<std::string> notifications; // after the attach
+    int connectableChannel;                 // -1: none
+    const char* contact;
+    const char* state;
+};
+
+void PrintTo(const ContactStateCase& c, std::ostream* os) { *os << c.name; }
+
+class ContactStateTest : public MainDialogTest, public testing::WithParamInterface<ContactStateCase> {};
+
+TEST_P(ContactStateTest, NameAndState)
+{
+    const ContactStateCase& c = GetParam();
+    run([&] {
+        attach();
+        for (const std::string& n : c.notifications)
+            notify(n);
+        // A status alone tells the model's listeners nothing: the next
+        // CONNECTABLE answer (an empty one where bob is not connectable) does.
+        if (c.connectableChannel >= 0)
+            setConnectable(c.connectableChannel, "bob");
+        else
+            setConnectable(1, "");
+        EXPECT_EQ(text(1006), c.contact);
+        EXPECT_EQ(text(1064), c.state);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, ContactStateTest,
+    testing::Values(ContactStateCase{"no_contacts", {}, -1, "", ""},
+                    ContactStateCase{"offline", {"USERS bob", "USER bob ONLINESTATUS OFFLINE"}, -1, "bob", "オフライン"},
+                    ContactStateCase{"unknown_is_offline", {"USERS bob", "USER bob ONLINESTATUS UNKNOWN"}, -1, "bob",
+                                     "オフライン"},
+                    ContactStateCase{"online", {"USERS bob", "USER bob ONLINESTATUS ONLINE"}, -1, "bob", "オンライン"},
+                    ContactStateCase{"away_is_online", {"USERS bob", "USER bob ONLINESTATUS AWAY"}, -1, "bob",
+                                     "オンライン"},
+                    ContactStateCase{"online_connectable", {"USERS bob", "USER bob ONLINESTATUS ONLINE"}, 1, "bob",
+                                     "接続可能"},
+                    ContactStateCase{"connectable_on_the_ftp_channel", {"USERS bob", "USER bob ONLINESTATUS ONLINE"}, 0,
+                                     "bob", "接続可能"},
+                    ContactStateCase{"offline_again",
+                                     {"USERS bob", "USER bob ONLINESTATUS ONLINE", "USER bob ONLINESTATUS OFFLINE"},
+                                     -1, "bob", "オフライン"}),
+    [](const testing::TestParamInfo<ContactStateCase>& p) { return p.param.name; });
+
+// The traffic text of a channel, bytes of the last second in kilobytes.
+struct TrafficCase {
+    const char* name;
+    int appMode;
+    int channel;
+    double sent;
+    double received;
+    const char* text; // nullptr: the static keeps its text
+};
+
+void PrintTo(const TrafficCase& c, std::ostream* os) { *os << c.name; }
+
+class TrafficTextTest : public MainDialogTest, public testing::WithParamInterface<TrafficCase> {};
+
+TEST_P(TrafficTextTest, KilobytesPerSecond)
+{
+    const TrafficCase& c = GetParam();
+    writeSettings({"SYSTEM/APPMODE=" + std::to_string(c.appMode)});
+    run([&] {
+        std::string before = text(1122 + c.channel);
+        Strings others;
+        for (int id = 1122; id <= 1126; ++id)
+            others.push_back(text(id));
+        dialog->notifyTraffic(c.channel, c.sent, c.received);
+        EXPECT_EQ(text(1122 + c.channel), c.text ? c.text : before);
+        for (int id = 1122; id <= 1126; ++id)
+            if (id != 1122 + c.channel) {
+                EXPECT_EQ(text(id), others[static_cast<size_t>(id - 1122)]) << id;
+            }
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Figures, TrafficTextTest,
+    testing::Values(TrafficCase{"client_sent", 1, 1, 1500, 0, "S:1.5,R:0.0 [KB/S]"},
+                    TrafficCase{"client_received_ftp", 1, 0, 0, 2048, "S:0.0,R:2.0 [KB/S]"},
+                    TrafficCase{"client_both_last_channel", 1, 4, 10240, 123456, "S:10.2,R:123.5 [KB/S]"},
+                    TrafficCase{"client_nothing", 1, 2, 0, 0, "S:0.0,R:0.0 [KB/S]"},
+                    TrafficCase{"server_changes_nothing", 0, 1, 1500, 0, nullptr}),
+    [](const testing::TestParamInfo<TrafficCase>& p) { return p.param.name; });

@@ -73,6 +73,8 @@ TEST_P(TrayExitTest, QuestionOnlyWithAStream)
     ASSERT_EQ(questions.size(), c.stream ? 1u : 0u);
     if (c.stream) {
         EXPECT_EQ(questions[0].type & 0xF, static_cast<UINT>(MB_YESNO));
+        EXPECT_EQ(questions[0].caption, "ZorvaneForTcp") << "the application's name";
+        EXPECT_EQ(questions[0].owner, dialog->windowHandleCopy) << "owned by the main window";
     }
     EXPECT_EQ(result, c.ends ? IDCANCEL : endedByTest) << "the dialog ends only by the exit";
     EXPECT_FALSE(uitest::trayIcon(dialog->windowHandleCopy, 0).exists) << "removed with the window";
@@ -146,3 +148,67 @@ INSTANTIATE_TEST_SUITE_P(WParam, EndSessionTest, testing::Values(WPARAM{TRUE}, W
                          [](const testing::TestParamInfo<WPARAM>& p) {
                              return p.param ? std::string("ending") : std::string("called_off");
                          });
+
+// Enter, Esc, the close box and the system menu's Close hide the window; the
+// program, its stream and its tray icon go on.
+enum class HideWay { Enter, Escape, CloseBox, SystemMenuClose };
+
+struct HideCase {
+    const char* name;
+    HideWay way;
+};
+
+class HideTest : public MainDialogTest, public testing::WithParamInterface<HideCase> {};
+
+TEST_P(HideTest, WindowHidesAndTheProgramGoesOn)
+{
+    const HideCase& c = GetParam();
+    writeSettings({"SYSTEM/ENABLEUSER=1"});
+    INT_PTR result = run(
+        [&] {
+            attach();
+            setContacts("bob");
+            appNotify(1, "STREAMS bob:1");
+            takeCommands();
+            ASSERT_TRUE(dialog->IsWindowVisible());
+            switch (c.way) {
+            case HideWay::Enter:
+                uitest::pressKey(*dialog, VK_RETURN);
+                break;
+            case HideWay::Escape:
+                uitest::pressKey(*dialog, VK_ESCAPE);
+                break;
+            case HideWay::CloseBox:
+                uitest::pressCloseBox(*dialog);
+                break;
+            case HideWay::SystemMenuClose: {
+                bool offered = false;
+                uitest::setMenuChooser([&](const std::vector<uitest::MenuEntry>& entries) {
+                    for (const uitest::MenuEntry& e : entries)
+                        if (e.id == SC_CLOSE && !(e.flags & MF_GRAYED))
+                            offered = true;
+                    return offered ? static_cast<UINT>(SC_CLOSE) : 0u;
+                });
+                uitest::pressAltSpace(*dialog);
+                uitest::setMenuChooser({});
+                EXPECT_TRUE(offered) << "the system menu holds Close";
+                break;
+            }
+            }
+            pumpUntil([] { return false; }, 100);
+            EXPECT_FALSE(dialog->IsWindowVisible());
+            EXPECT_EQ(dialog->visibleFlag, 0);
+            EXPECT_TRUE(uitest::trayIcon(dialog->GetSafeHwnd(), 0).exists);
+            EXPECT_NE(dialog->hub.a2aModel->hasStream(), 0) << "the stream stays";
+            EXPECT_EQ(disconnects(takeCommands()), 0u);
+            EXPECT_TRUE(boxes->calls().empty()) << "no question";
+        },
+        true);
+    EXPECT_EQ(result, endedByTest) << "the dialog went on until the test ended it";
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, HideTest,
+                         testing::Values(HideCase{"enter", HideWay::Enter}, HideCase{"escape", HideWay::Escape},
+                                         HideCase{"close_box", HideWay::CloseBox},
+                                         HideCase{"system_menu_close", HideWay::SystemMenuClose}),
+                         [](const testing::TestParamInfo<HideCase>& p) { return p.param.name; });

@@ -313,3 +313,149 @@ TEST_F(SettingsCommandsTest, CancelEscapeAndTheCloseBoxChangeAndWriteNothing)
         }
     }
 }
+
+// A settings dialog opened before the streams came up and confirmed after:
+// the window and the file keep what the running channels use, and the
+// message line says why.
+struct StreamsCameUpCase {
+    const char* name;
+    int appMode;
+    int button;
+    std::function<void(CDialog&)> change; // ends with the dialog's OK
+};
+
+void PrintTo(const StreamsCameUpCase& c, std::ostream* os) { *os << c.name; }
+
+class StreamsCameUpTest : public SettingsCommandsTest, public testing::WithParamInterface<StreamsCameUpCase> {};
+
+TEST_P(StreamsCameUpTest, ConfirmingChangesNothing)
+{
+    const StreamsCameUpCase& c = GetParam();
+    writeSettings({"SYSTEM/APPMODE=" + std::to_string(c.appMode), "SYSTEM/ENABLEUSER=1", "SYSTEM/SOUNDMODE=1",
+                   "CLIENT/HTTPPORT=8081", "SERVER/FOWERDPORT2=8080"});
+    // The settings, without the event log's own section.
+    auto settingsFile = [&] {
+        std::string file = iniFile();
+        return file.substr(0, file.find("[LOG]"));
+    };
+    run([&] {
+        attach();
+        setContacts("bob");
+        std::string before = settingsFile();
+        Strings shownBefore = {text(1101), text(1092), text(1063), text(1026)};
+        openWith(c.button, [&](CDialog& nested) {
+            appNotify(1, "STREAMS bob:1");
+            ASSERT_FALSE(enabled(c.button)) << "the streams lock the button";
+            c.change(nested);
+            EXPECT_TRUE(nested.IsEnding());
+        });
+        EXPECT_EQ(settingsFile(), before);
+        EXPECT_EQ((Strings{text(1101), text(1092), text(1063), text(1026)}), shownBefore);
+        EXPECT_EQ(text(1012), "接続中は設定を変更できません。切断してから設定してください");
+        EXPECT_EQ(dialog->getLocalPort(1), 8081);
+        EXPECT_EQ(dialog->getForwardPort(1), 8080);
+        EXPECT_EQ(dialog->getAppMode(), c.appMode);
+
+        // Once the streams are gone the same change goes through.
+        appNotify(1, "STREAMS");
+        openWith(c.button, [&](CDialog& nested) { c.change(nested); });
+        EXPECT_NE(settingsFile(), before);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dialogs, StreamsCameUpTest,
+    testing::Values(
+        StreamsCameUpCase{"local_port", 1, 1115,
+                          [](CDialog& d) {
+                              uitest::typeText(d, 1117, "8082");
+                              uitest::pressButton(d, IDOK);
+                          }},
+        StreamsCameUpCase{"forward_settings", 0, 1058,
+                          [](CDialog& d) {
+                              uitest::typeText(d, 1087, "8090");
+                              uitest::pressButton(d, 1098);
+                          }},
+        StreamsCameUpCase{"system_settings", 0, 1055,
+                          [](CDialog& d) {
+                              uitest::pressButton(d, 1002); // the client application
+                              uitest::pressButton(d, IDOK);
+                          }}),
+    [](const testing::TestParamInfo<StreamsCameUpCase>& p) { return p.param.name; });
+
+// Each settings dialog is owned by the main window, lies over it and has only
+// a close box; the main window keeps its minimise box.
+TEST_F(SettingsCommandsTest, SettingsDialogsAreOwnedByTheMainWindowAndLieOverIt)
+{
+    for (int mode : {0, 1}) {
+        SCOPED_TRACE("APPMODE " + std::to_string(mode));
+        writeSettings({"SYSTEM/APPMODE=" + std::to_string(mode)});
+        if (dialog)
+            dialog.reset();
+        run([&] {
+            uitest::WindowFrame main = uitest::frameOf(*dialog);
+            EXPECT_EQ(main.owner, nullptr);
+            EXPECT_TRUE(main.minimizeBox);
+            std::vector<int> buttons = mode == 0 ? std::vector<int>{1055, 1058} : std::vector<int>{1055, 1115};
+            for (int button : buttons) {
+                SCOPED_TRACE("button " + std::to_string(button));
+                openWith(button, [&](CDialog& nested) {
+                    uitest::WindowFrame f = uitest::frameOf(nested);
+                    EXPECT_EQ(f.owner, dialog->GetSafeHwnd());
+                    EXPECT_FALSE(f.minimizeBox);
+                    EXPECT_FALSE(f.maximizeBox);
+                    EXPECT_TRUE(f.closeBox);
+                    // Its middle is the middle of the main window (both lie on the screen).
+                    int cx = (f.geometry.left + f.geometry.right) / 2;
+                    int cy = (f.geometry.top + f.geometry.bottom) / 2;
+                    EXPECT_GT(cx, main.geometry.left);
+                    EXPECT_LT(cx, main.geometry.right);
+                    EXPECT_GT(cy, main.geometry.top);
+                    EXPECT_LT(cy, main.geometry.bottom);
+                    EXPECT_LE(std::abs(cx - (main.geometry.left + main.geometry.right) / 2), 2);
+                });
+            }
+        });
+    }
+}
+
+// Each channel's enable box: a click is in the ini file at once and is what
+// the models read through isPortEnabled; a second click takes it back.
+TEST_F(SettingsCommandsTest, EachChannelBoxIsSavedAtOnceAndReadByTheModels)
+{
+    struct Case {
+        int box;
+        int channel;
+        const char* key;
+    };
+    const Case cases[] = {
+        {1003, 0, "ENABLEPORT1"}, {1005, 1, "ENABLEPORT2"}, {1007, 2, "ENABLEPORT3"},
+        {1009, 3, "ENABLEPORT4"}, {1010, 4, "ENABLEPORT5"},
+    };
+    writeSettings({"SYSTEM/APPMODE=1"});
+    run([&] {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.key);
+            EXPECT_EQ(checked(c.box), BST_CHECKED);
+            EXPECT_EQ(dialog->isPortEnabled(c.channel), 1);
+            ASSERT_TRUE(uitest::pressButton(*dialog, c.box));
+            EXPECT_EQ(checked(c.box), BST_UNCHECKED);
+            EXPECT_EQ(ini("SYSTEM", c.key), "0");
+            EXPECT_EQ(dialog->isPortEnabled(c.channel), 0);
+            for (const Case& other : cases)
+                if (&other > &c) {
+                    EXPECT_EQ(dialog->isPortEnabled(other.channel), 1) << other.key;
+                }
+        }
+    });
+    restart([&] {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.key);
+            EXPECT_EQ(checked(c.box), BST_UNCHECKED);
+            EXPECT_EQ(dialog->isPortEnabled(c.channel), 0);
+            ASSERT_TRUE(uitest::pressButton(*dialog, c.box));
+            EXPECT_EQ(ini("SYSTEM", c.key), "1");
+            EXPECT_EQ(dialog->isPortEnabled(c.channel), 1);
+        }
+    });
+}

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fcntl.h>
@@ -95,7 +96,8 @@ std::string readFile(const std::filesystem::path& path)
 // The program in a directory of its own, run offscreen on the given desktop.
 class ProgramRun {
 public:
-    ProgramRun(const std::filesystem::path& directory, const std::string& desktop)
+    ProgramRun(const std::filesystem::path& directory, const std::string& desktop,
+               const std::vector<std::string>& arguments = {})
         : folder(directory)
     {
         std::filesystem::create_directories(folder);
@@ -108,7 +110,13 @@ public:
             int output = ::open((folder / "output.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             dup2(output, 1);
             dup2(output, 2);
-            execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+            std::vector<std::string> storage = {program.string()};
+            storage.insert(storage.end(), arguments.begin(), arguments.end());
+            std::vector<char*> argv;
+            for (std::string& a : storage)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
             _exit(127);
         }
     }
@@ -172,6 +180,59 @@ TEST(StartUp, SecondInstanceShowsTheBoxAndEndsWhileTheFirstRunsOn)
     EXPECT_EQ(theApp.ExitInstance(), 1);
     EXPECT_FALSE(first.ended()) << "the first instance goes on";
 }
+
+// The toolkit's own switches, anywhere among the program's: the program
+// starts, and its switch loop sees only what the toolkit left.
+struct ToolkitSwitchCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::vector<std::string> seen; // as the program traces them
+};
+
+void PrintTo(const ToolkitSwitchCase& c, std::ostream* os) { *os << c.name; }
+
+class ToolkitSwitchTest : public testing::TestWithParam<ToolkitSwitchCase> {};
+
+TEST_P(ToolkitSwitchTest, ProgramStartsAndSeesWhatIsLeft)
+{
+    const ToolkitSwitchCase& c = GetParam();
+    const char* desktop = std::getenv("ZORVANE_DESKTOP");
+    ASSERT_NE(desktop, nullptr);
+    std::filesystem::path base = std::filesystem::current_path() / c.name;
+    std::filesystem::path folder = base / "program";
+    {
+        ProgramRun run(folder, desktop, c.arguments);
+        EXPECT_TRUE(run.waitStarted(20000)) << "ended with " << run.status << ": "
+                                            << readFile(folder / "output.txt");
+        EXPECT_FALSE(run.ended()) << "status " << run.status;
+    }
+    std::string output = readFile(folder / "output.txt");
+    std::string expected;
+    for (size_t i = 0; i < c.seen.size(); ++i)
+        expected += std::to_string(i + 1) + "番目の引数=" + c.seen[i] + "\n";
+    std::string traced;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("番目の引数=") != std::string::npos)
+            traced += line + "\n";
+    EXPECT_EQ(traced, expected) << output;
+    bool debug = std::find(c.seen.begin(), c.seen.end(), "-D119") != c.seen.end();
+    EXPECT_EQ(output.find("DEBUGMODE ON") != std::string::npos, debug) << output;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, ToolkitSwitchTest,
+    testing::Values(
+        ToolkitSwitchCase{"reverse_then_debug", {"-reverse", "-D119"}, {"-D119"}},
+        ToolkitSwitchCase{"platform", {"-platform", "offscreen"}, {}},
+        ToolkitSwitchCase{"platform_among_switches", {"-NOLOCALONLY", "-platform", "offscreen", "-D119"},
+                          {"-NOLOCALONLY", "-D119"}},
+        ToolkitSwitchCase{"session", {"-session", "abc", "-D119"}, {"-D119"}},
+        ToolkitSwitchCase{"style", {"-D119", "-style", "fusion"}, {"-D119"}},
+        ToolkitSwitchCase{"all_mixed", {"x", "-reverse", "-D119", "-style", "fusion", "-platform", "offscreen", "y"},
+                          {"x", "-D119", "y"}},
+        ToolkitSwitchCase{"only_ours", {"-D119", "-NOLOCALONLY"}, {"-D119", "-NOLOCALONLY"}}),
+    [](const testing::TestParamInfo<ToolkitSwitchCase>& p) { return p.param.name; });
 
 TEST(StartUp, UnusableDesktopSaysWhyAndEndsWithAnError)
 {

@@ -11,6 +11,13 @@
 #   lane_kill_tray / lane_start_tray
 #   lane_window_visible <name>      # a mapped window with that title exists
 #   lane_visible_windows / lane_wait_more_windows <count>  # popups of the program
+#   lane_window_named <caption>     # the program's visible window with that caption
+#   lane_start_skypesims <skypesim> <root> <port>  # bob listening, alice his contact
+#   lane_end_program <log>          # waits for its "end" line and a status of 0
+#   lane_make_root <name>           # LANE_ROOT: a scratch directory, removed at the end
+#   lane_also_end <pid>             # a process of the script's, ended at the end
+# With LANE_WM=openbox the lane runs under that window manager (title bars,
+# placement, owned windows as a user's desktop has them); skipped without it.
 # Everything started here is ended when the script exits.
 set -uo pipefail
 
@@ -18,23 +25,30 @@ LANE_DISPLAY=""
 LANE_XVFB_PID=""
 LANE_TRAY_PID=""
 LANE_PID=""
+LANE_WM_PID=""
+LANE_SIM_PIDS=""
+LANE_OTHER_PIDS=""
+LANE_ROOT=""
 LANE_SHOTS=""
 
 lane_log() { echo "lane: $*" >&2; }
 lane_fail() { lane_log "FAIL: $*"; exit 1; }
 
 lane_cleanup() {
-  for pid in $LANE_PID $LANE_TRAY_PID $LANE_XVFB_PID; do
+  for pid in $LANE_PID $LANE_OTHER_PIDS $LANE_SIM_PIDS $LANE_TRAY_PID $LANE_WM_PID $LANE_XVFB_PID; do
     if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
       kill "$pid" 2>/dev/null
       wait "$pid" 2>/dev/null
     fi
   done
+  [ -n "$LANE_ROOT" ] && rm -rf "$LANE_ROOT"
 }
 
 lane_begin() {
   LANE_SHOTS="$1"
-  for tool in Xvfb trayer xdotool import xwininfo; do
+  local tools="Xvfb trayer xdotool import xwininfo"
+  [ -n "${LANE_WM:-}" ] && tools="$tools $LANE_WM xprop"
+  for tool in $tools; do
     if ! command -v "$tool" >/dev/null; then
       lane_log "skipped: $tool is missing (scripts/bootstrap installs it)"
       exit 77
@@ -61,7 +75,37 @@ lane_begin() {
   done
   xwininfo -root >/dev/null 2>&1 || lane_fail "Xvfb did not start"
   xsetroot_color
+  if [ -n "${LANE_WM:-}" ]; then
+    "$LANE_WM" >/dev/null 2>&1 &
+    LANE_WM_PID=$!
+    for i in $(seq 1 100); do
+      xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
+      sleep 0.05
+    done
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' || lane_fail "$LANE_WM did not start"
+  fi
   lane_start_tray
+}
+
+# The window a window is transient for (its owner), empty when none.
+lane_transient_for() {
+  xprop -id "$1" WM_TRANSIENT_FOR 2>/dev/null | sed -n 's/.*window id # \(0x[0-9a-f]*\).*/\1/p'
+}
+
+# "x y width height" of a window on the screen (without the frame).
+lane_geometry() {
+  xwininfo -id "$1" 2>/dev/null | awk '
+    /Absolute upper-left X/ { x = $NF } /Absolute upper-left Y/ { y = $NF }
+    /Width:/ { w = $NF } /Height:/ { h = $NF } END { print x, y, w, h }'
+}
+
+# True when the middle of window $1 lies inside window $2.
+lane_centred_over() {
+  local x y w h ox oy ow oh
+  read -r x y w h <<<"$(lane_geometry "$1")"
+  read -r ox oy ow oh <<<"$(lane_geometry "$2")"
+  local cx=$((x + w / 2)) cy=$((y + h / 2))
+  [ "$cx" -gt "$ox" ] && [ "$cx" -lt $((ox + ow)) ] && [ "$cy" -gt "$oy" ] && [ "$cy" -lt $((oy + oh)) ]
 }
 
 # A grey desktop instead of Xvfb's black one, when xsetroot exists.
@@ -172,3 +216,43 @@ lane_window_visible() {
 lane_shot() {
   import -window root "$LANE_SHOTS/$1.png" 2>/dev/null || lane_log "screenshot $1 failed"
 }
+
+lane_window_named() {
+  local w
+  for w in $(xdotool search --onlyvisible --pid "$LANE_PID" 2>/dev/null); do
+    [ "$(xdotool getwindowname "$w" 2>/dev/null)" = "$1" ] && { echo "$w"; return 0; }
+  done
+  return 1
+}
+
+# Two Skype clients (<skypesim>) on the desktops <root>/desktop-bob and <root>/desktop-alice:
+# bob listens on 127.0.0.1:<port>, alice reaches him there; logs beside the
+# screenshots.
+lane_start_skypesims() {
+  local sim=$1 root=$2 port=$3 who i
+  ZORVANE_DESKTOP="$root/desktop-bob" "$sim" --user bob --contact alice --listen "127.0.0.1:$port" \
+    >"$LANE_SHOTS/skypesim-bob.log" 2>&1 &
+  LANE_SIM_PIDS="$LANE_SIM_PIDS $!"
+  ZORVANE_DESKTOP="$root/desktop-alice" "$sim" --user alice --contact "bob@127.0.0.1:$port" \
+    >"$LANE_SHOTS/skypesim-alice.log" 2>&1 &
+  LANE_SIM_PIDS="$LANE_SIM_PIDS $!"
+  for who in alice bob; do
+    for i in $(seq 1 100); do
+      grep -q '^skypesim ready' "$LANE_SHOTS/skypesim-$who.log" && break
+      sleep 0.1
+    done
+    grep -q '^skypesim ready' "$LANE_SHOTS/skypesim-$who.log" || lane_fail "skypesim $who did not start"
+  done
+}
+
+lane_end_program() {
+  local log=$1 status
+  lane_wait_log "$log" '^end' 10 || lane_fail "the program did not end: $(tail -n 5 "$log")"
+  wait "$LANE_PID"
+  status=$?
+  LANE_PID=""
+  [ "$status" -eq 0 ] || lane_fail "the program ended with status $status"
+}
+
+lane_make_root() { LANE_ROOT=$(mktemp -d "/tmp/$1-XXXXXX"); }
+lane_also_end() { LANE_OTHER_PIDS="$LANE_OTHER_PIDS $1"; }

@@ -10,18 +10,9 @@ program=$(readlink -f "$1")
 sim=$(readlink -f "$2")
 lane_begin "$3"
 
-root=$(mktemp -d /tmp/zorvane-lane-XXXXXX)
-sims=""
+lane_make_root zorvane-lane
+root=$LANE_ROOT
 server_pid=""
-finish() {
-  for pid in $server_pid $sims; do
-    kill "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
-  done
-  lane_cleanup
-  rm -rf "$root"
-}
-trap finish EXIT
 
 port=$((47300 + RANDOM % 500))
 for who in alice bob; do
@@ -36,25 +27,13 @@ printf '[SYSTEM]\r\nAPPMODE=1\r\nOPENWINDOW=1\r\nENABLEPORT1=0\r\n[CLIENT]\r\nHT
 # bob: server application, shown at start, accepting any contact of its list.
 printf '[SYSTEM]\r\nAPPMODE=0\r\nENABLEUSER=1\r\n' >"$root/program-bob/ZorvaneForTcp.ini"
 
-ZORVANE_DESKTOP="$root/desktop-bob" "$sim" --user bob --contact alice --listen "127.0.0.1:$port" \
-  >"$LANE_SHOTS/skypesim-bob.log" 2>&1 &
-sims="$sims $!"
-ZORVANE_DESKTOP="$root/desktop-alice" "$sim" --user alice --contact "bob@127.0.0.1:$port" \
-  >"$LANE_SHOTS/skypesim-alice.log" 2>&1 &
-sims="$sims $!"
-for who in alice bob; do
-  for i in $(seq 1 100); do
-    grep -q '^skypesim ready' "$LANE_SHOTS/skypesim-$who.log" && break
-    sleep 0.1
-  done
-  grep -q '^skypesim ready' "$LANE_SHOTS/skypesim-$who.log" || lane_fail "skypesim $who did not start"
-done
+lane_start_skypesims "$sim" "$root" "$port"
 
 # The visible top-level window of a process with the main window's caption
 # (the tray icon's own small window may carry the same name).
 window_of() {
   local id width
-  for id in $(xdotool search --onlyvisible --pid "$1" --name '^ZorvaneForTcp$' 2>/dev/null); do
+  for id in $(xdotool search --all --onlyvisible --pid "$1" --name '^ZorvaneForTcp$' 2>/dev/null); do
     width=$(xdotool getwindowgeometry --shell "$id" 2>/dev/null | sed -n 's/^WIDTH=//p')
     if [ -n "$width" ] && [ "$width" -gt 200 ]; then
       echo "$id"
@@ -89,9 +68,11 @@ shot_window() {
 }
 
 client_log="$LANE_SHOTS/client.log"
-ZORVANE_DESKTOP="$root/desktop-alice" lane_run "$client_log" "$root/program-alice/zorvanefortcp" -D119
+# The toolkit's own -display switch goes to the toolkit; the program sees -D119 alone.
+ZORVANE_DESKTOP="$root/desktop-alice" lane_run "$client_log" "$root/program-alice/zorvanefortcp" -display "$DISPLAY" -D119
 client=$LANE_PID
 lane_wait_log "$client_log" '^display: xcb' 10 || lane_fail "the program did not start on the display: $(cat "$client_log")"
+grep -q '^1番目の引数=-D119$' "$client_log" || lane_fail "the program's switches are not what the toolkit left: $(grep '番目の引数' "$client_log")"
 lane_wait_tray_icon 5 || lane_fail "the icon did not appear in the tray: $(cat "$client_log")"
 sleep 1
 window_of "$client" | grep -q . && lane_fail "the window shows although it started hidden"
@@ -134,6 +115,7 @@ lane_log "icon back after $(( ($(date +%s%N) - start) / 1000000 )) ms"
 server_log="$LANE_SHOTS/server.log"
 ZORVANE_DESKTOP="$root/desktop-bob" "$root/program-bob/zorvanefortcp" -D119 >"$server_log" 2>&1 &
 server_pid=$!
+lane_also_end "$server_pid"
 wait_window "$server_pid" || lane_fail "the server application's window did not show: $(cat "$server_log")"
 for i in $(seq 1 200); do
   [ "$(grep -c 'Skype STREAM は bob と.*で接続' "$root/program-alice/LOG0.log" 2>/dev/null)" -ge 4 ] && break
@@ -156,6 +138,28 @@ sleep 0.1
 xdotool key Return
 sleep 1
 lane_shot 06-exit-question
+if [ -n "${LANE_WM:-}" ]; then
+  # The question is owned by its program's main window, lies over it and
+  # carries the program's name.
+  question="" asker="" owner=""
+  for pid in $client $server_pid; do
+    for id in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null); do
+      owner=$(lane_transient_for "$id")
+      if [ -n "$owner" ]; then
+        question=$id asker=$pid
+        break 2
+      fi
+    done
+  done
+  [ -n "$question" ] || lane_fail "the exit question is owned by no window"
+  [ "$(xdotool getwindowname "$question")" = ZorvaneForTcp ] ||
+    lane_fail "the exit question is titled \"$(xdotool getwindowname "$question")\""
+  main=$(window_of "$asker")
+  [ $((owner)) -eq $((main)) ] || lane_fail "the exit question is owned by $owner, not its main window $main"
+  lane_centred_over "$question" "$main" ||
+    lane_fail "the exit question ($(lane_geometry "$question")) is not over its main window ($(lane_geometry "$main"))"
+  lane_log "exit question: titled ZorvaneForTcp, owned by its main window, over it"
+fi
 xdotool key Return
 ended=""
 for i in $(seq 1 50); do

@@ -105,6 +105,7 @@ const DialogTemplate dialogs[] = {
 const StringResource strings[] = {
     {101, "zorvaneForTcp のﾊﾞｰｼﾞｮﾝ情報(&A)..."},
     {103, "Windows ｿｹｯﾄの初期化に失敗しました。"},
+    {AFX_IDS_APP_TITLE, "ZorvaneForTcp"},
 };
 
 const MenuItemResource trayItems[] = {

@@ -119,6 +119,9 @@ int guiMessageBox(HWND owner, const char* text, const char* caption, UINT type);
 
 // The innermost running modal dialog.
 CDialog* innermostModal();
+// Moves a window of an owner's over it (in the middle of the screen while the
+// owner is hidden), inside the screen.
+void placeOver(QWidget& window, const QWidget& owner);
 void notifyModalStarted(CDialog& dialog);
 
 // The tray and the platform notices.

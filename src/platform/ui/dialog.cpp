@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
+#include <QScreen>
 #include <QTimer>
 
 #include <map>
@@ -30,7 +31,8 @@ struct ExchangeFailed {};
 // colour requests at paint time.
 class DialogWidget : public QWidget {
 public:
-    explicit DialogWidget(HWND hwnd) : QWidget(nullptr, Qt::Window), m_hwnd(hwnd) {}
+    // An owned dialog is a window of its owner's (transient for it).
+    DialogWidget(HWND hwnd, QWidget* owner) : QWidget(owner, owner ? Qt::Dialog : Qt::Window), m_hwnd(hwnd) {}
 
 protected:
     bool eventFilter(QObject* watched, QEvent* e) override
@@ -186,6 +188,23 @@ namespace afx {
 
 CDialog* innermostModal() { return modalStack.empty() ? nullptr : modalStack.back(); }
 
+void placeOver(QWidget& window, const QWidget& owner)
+{
+    QScreen* screen = owner.screen() ? owner.screen() : QGuiApplication::primaryScreen();
+    QRect area = screen ? screen->availableGeometry() : QRect();
+    // Over the owner's frame while it shows, else in the middle of the screen.
+    QPoint centre = owner.isVisible() ? owner.frameGeometry().center() : area.center();
+    QRect r(QPoint(0, 0), window.size());
+    r.moveCenter(centre);
+    if (area.isValid()) {
+        r.moveRight(std::min(r.right(), area.right()));
+        r.moveBottom(std::min(r.bottom(), area.bottom()));
+        r.moveLeft(std::max(r.left(), area.left()));
+        r.moveTop(std::max(r.top(), area.top()));
+    }
+    window.move(r.topLeft());
+}
+
 void refreshColors(Window& w)
 {
     Window* dialog = w.isDialog ? &w : w.parent;
@@ -328,6 +347,12 @@ HWND AfxDialogAccess::create(CDialog& d, CWnd* owner, bool modal)
         if (c.kind == ControlKind::DefPushButton && !d.m_defId)
             d.m_defId = static_cast<UINT>(c.id);
     }
+    // Group boxes lie beneath the controls they frame or touch (a later one
+    // would paint its background over them), in template order among
+    // themselves; the tab order is the template's still.
+    for (auto it = w->children.rbegin(); it != w->children.rend(); ++it)
+        if ((*it)->kind == ControlKind::GroupBox && (*it)->widget)
+            (*it)->widget->lower();
     if (modal) {
         modalStack.push_back(&d);
         d.m_running = true;
@@ -482,7 +507,9 @@ LRESULT CDialog::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         w->style = static_cast<DWORD>(cs->style);
         w->exStyle = cs->dwExStyle;
         w->rawText = cs->lpszName ? cs->lpszName : "";
-        auto* widget = new DialogWidget(m_hWnd);
+        afx::Window* ownerWindow = afx::find(cs->hwndParent);
+        QWidget* owner = ownerWindow && ownerWindow->widget ? ownerWindow->widget->window() : nullptr;
+        auto* widget = new DialogWidget(m_hWnd, owner);
         w->widget = widget;
         if (t) {
             w->font = templateFont(*t);
@@ -490,16 +517,19 @@ LRESULT CDialog::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam)
         }
         widget->setFont(w->font);
         widget->setWindowTitle(afx::qs(w->rawText));
-        Qt::WindowFlags flags = Qt::Window | Qt::WindowTitleHint | Qt::CustomizeWindowHint;
+        // An owned window has neither a minimise nor a maximise button.
+        Qt::WindowFlags flags = (owner ? Qt::Dialog : Qt::Window) | Qt::WindowTitleHint | Qt::CustomizeWindowHint;
         if (w->style & WS_SYSMENU)
             flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
-        if (w->style & WS_MINIMIZEBOX)
+        if ((w->style & WS_MINIMIZEBOX) && !owner)
             flags |= Qt::WindowMinimizeButtonHint;
         widget->setWindowFlags(flags);
         if (t) {
             QRect r = afx::toPixels(*w, 0, 0, t->cx, t->cy);
             widget->setFixedSize(r.size());
         }
+        if (owner)
+            afx::placeOver(*widget, *owner);
         widget->setAttribute(Qt::WA_DeleteOnClose, false);
         return TRUE;
     }

@@ -118,3 +118,6 @@ const WaveResource* AfxFindWave(UINT id);
 // String table: copies string id, cut to size - 1 bytes (never inside a UTF-8
 // character) and terminated; returns the bytes copied, 0 when missing.
 int LoadStringA(HINSTANCE instance, UINT id, char* buffer, int size);
+
+// The string that names an application built without a name.
+constexpr UINT AFX_IDS_APP_TITLE = 0xE000;

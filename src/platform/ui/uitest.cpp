@@ -210,6 +210,43 @@ RECT controlRect(CWnd& dialog, int id)
     return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
 }
 
+std::vector<StackedControl> stackingOrder(CWnd& dialog)
+{
+    std::vector<StackedControl> order;
+    afx::Window* d = afx::find(dialog.m_hWnd);
+    if (!d || !d->widget)
+        return order;
+    for (QObject* o : d->widget->children()) {
+        auto* widget = qobject_cast<QWidget*>(o);
+        afx::Window* c = widget ? afx::findByWidget(widget) : nullptr;
+        if (!c || c == d || c->widget != widget || c->parent != d)
+            continue;
+        QRect r = widget->geometry();
+        order.push_back({c->id, c->kind == ControlKind::GroupBox,
+                         {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}});
+    }
+    return order;
+}
+
+WindowFrame frameOf(CWnd& window)
+{
+    WindowFrame frame{nullptr, false, false, false, {0, 0, 0, 0}};
+    afx::Window* w = afx::find(window.m_hWnd);
+    if (!w || !w->widget)
+        return frame;
+    QWidget* top = w->widget->window();
+    if (QWidget* owner = top->parentWidget())
+        if (afx::Window* o = afx::findByWidget(owner->window()))
+            frame.owner = o->hwnd;
+    Qt::WindowFlags flags = top->windowFlags();
+    frame.minimizeBox = (flags & Qt::WindowMinimizeButtonHint) != 0;
+    frame.maximizeBox = (flags & Qt::WindowMaximizeButtonHint) != 0;
+    frame.closeBox = (flags & Qt::WindowCloseButtonHint) != 0;
+    QRect r = top->geometry();
+    frame.geometry = {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+    return frame;
+}
+
 int focusedId(CWnd& dialog)
 {
     afx::Window* d = afx::find(dialog.m_hWnd);

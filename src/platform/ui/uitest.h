@@ -138,6 +138,23 @@ struct Colors {
 Colors colorsOf(CWnd& dialog, int id);
 // The control's rectangle in the dialog's client area, in pixels.
 RECT controlRect(CWnd& dialog, int id);
+struct StackedControl {
+    int id;
+    bool groupBox;
+    RECT rect; // in the dialog's client area, in pixels
+};
+// The dialog's controls from the bottom of the stacking order to the top: a
+// later one is painted over an earlier one where they overlap.
+std::vector<StackedControl> stackingOrder(CWnd& dialog);
+struct WindowFrame {
+    HWND owner;        // the window it is transient for, nullptr when none
+    bool minimizeBox;
+    bool maximizeBox;
+    bool closeBox;
+    RECT geometry;     // on the screen, without the window manager's frame
+};
+// How the window asks the window manager to frame it.
+WindowFrame frameOf(CWnd& window);
 // The id of the focused control of the dialog (0 when none).
 int focusedId(CWnd& dialog);
 // Checked state of a check box or radio button; -1 when missing.

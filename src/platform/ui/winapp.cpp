@@ -26,6 +26,22 @@ char fallbackName[] = "zorvane";
 char* fallbackArgv[] = {fallbackName, nullptr};
 int fallbackArgc = 1;
 
+// An application built without a name is called by the string table's
+// AFX_IDS_APP_TITLE, else by its program file.
+const char* applicationTitle()
+{
+    CWinApp* app = AfxGetApp();
+    if (app && app->m_pszAppName)
+        return app->m_pszAppName;
+    static std::string title;
+    char text[256];
+    if (LoadStringA(AfxGetResourceHandle(), AFX_IDS_APP_TITLE, text, sizeof text) > 0)
+        title = text;
+    else
+        title = exeName;
+    return title.c_str();
+}
+
 } // namespace
 
 namespace afx {
@@ -159,14 +175,16 @@ HINSTANCE AfxGetResourceHandle() { return AfxGetInstanceHandle(); }
 
 int AfxWinMain(int argc, char** argv)
 {
-    __argc = argc;
-    __argv = argv;
     if (argc > 0 && argv && argv[0]) {
         const char* slash = std::strrchr(argv[0], '/');
         exeName = slash ? slash + 1 : argv[0];
         setModuleFileName(argv[0]);
     }
     InitPlatformGui(argc, argv);
+    // The toolkit has taken its own switches (-platform, -reverse, -style ...)
+    // out of argv and counted them off argc: the program sees what is left.
+    __argc = argc;
+    __argv = argv;
     CWinApp* app = AfxGetApp();
     if (!app) {
         trace("AfxWinMain: no application object\n");
@@ -174,7 +192,7 @@ int AfxWinMain(int argc, char** argv)
     }
     app->m_pszExeName = exeName.c_str();
     if (!app->m_pszAppName)
-        app->m_pszAppName = app->m_pszExeName;
+        app->m_pszAppName = applicationTitle();
     if (!app->InitInstance())
         return app->ExitInstance();
     app->Run();
@@ -189,10 +207,10 @@ BOOL AfxSocketInit()
     return WSAStartup(0x0202, &data) == 0 ? TRUE : FALSE;
 }
 
+
 int AfxMessageBox(const char* text, UINT type, UINT)
 {
-    CWinApp* app = AfxGetApp();
-    const char* caption = app && app->m_pszAppName ? app->m_pszAppName : exeName.c_str();
+    const char* caption = applicationTitle();
     CDialog* owner = afx::innermostModal();
     return MessageBoxA(owner ? owner->m_hWnd : nullptr, text, caption, type);
 }
