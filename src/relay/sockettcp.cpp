@@ -157,7 +157,7 @@ void QK_SOCKETTCP::closeListener()
         closesocket(s);
 }
 
-int QK_SOCKETTCP::openListener(uint32_t address, int portNumber)
+int QK_SOCKETTCP::openListener(uint32_t address, int portNumber, int backlog)
 {
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) {
@@ -176,7 +176,7 @@ int QK_SOCKETTCP::openListener(uint32_t address, int portNumber)
         trace("bind Error: %d\n", WSAGetLastError());
         return 0;
     }
-    if (listen(s, 1) == SOCKET_ERROR) {
+    if (listen(s, backlog) == SOCKET_ERROR) {
         trace("listen Error: %d\n", WSAGetLastError());
         return 0;
     }
@@ -189,7 +189,10 @@ int QK_SOCKETTCP::createServer(int portNumber)
         stopThread();
     port = portNumber;
     boundPort = portNumber;
-    if (!openListener(localOnly == 1 ? inet_addr("127.0.0.1") : htonl(INADDR_ANY), portNumber))
+    // Connections that come while one is relayed wait in the accept queue
+    // (as many as the system allows) and are served in turn.
+    if (!openListener(localOnly == 1 ? inet_addr("127.0.0.1") : htonl(INADDR_ANY), portNumber,
+                      SOMAXCONN))
         return 0;
     trace("サーバソケットを作成しました. port:%d\n", portNumber);
     role = SOCKET_ROLE_SERVER;

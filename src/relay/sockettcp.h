@@ -69,8 +69,9 @@ public:
     QK_SOCKETTCP& operator=(const QK_SOCKETTCP&) = delete;
 
     void initSocket();
-    // Listener on port (127.0.0.1 while localOnly, else every interface),
-    // backlog 1: 1 listening, 0 failed. Ends an earlier thread or socket first.
+    // Listener on port (127.0.0.1 while localOnly, else every interface)
+    // with the system's largest backlog: 1 listening, 0 failed. Ends an
+    // earlier thread or socket first.
     int createServer(int port);
     // Listener on a system-chosen port on every interface; port is what the
     // packets carry, boundPort the port really bound. Empties both queues.
@@ -148,9 +149,9 @@ private:
     void relayAsClient();
     void setNonBlocking();
     // Socket, SO_REUSEADDR, bind to address:port (network order address),
-    // listen with a backlog of 1, kept in listenSock; 0 after the failing
+    // listen with the backlog given, kept in listenSock; 0 after the failing
     // step's trace (a socket made before it stays in listenSock).
-    int openListener(uint32_t address, int portNumber);
+    int openListener(uint32_t address, int portNumber, int backlog = 1);
     void queueConnectRequest();
     void queueControl(uint16_t code);
     // A cleared header of this socket's link, port and connection.

@@ -193,6 +193,66 @@ TEST_F(SocketTcp, FullToPeerQueueStopsReadingAndLosesNothing)
     EXPECT_EQ(hashOf(arrived), hashOf(up));
 }
 
+// Local programs that connect while the channel relays another wait in the
+// listener's queue: each completes its handshake at once (none is left to
+// the kernel's SYN resends or dropped) and each is then relayed in its turn,
+// its bytes exact.
+TEST_F(SocketTcp, ConnectionsThatWaitAreServedOneAfterAnotherAndNoneIsLost)
+{
+    constexpr int kWaiting = 12;
+    int port = startServer();
+    SOCKET first = connectAndExpectRequest(port); // held: no answer yet
+
+    std::vector<std::future<SOCKET>> connects;
+    for (int i = 0; i < kWaiting; ++i)
+        connects.push_back(std::async(std::launch::async, [port] { return connectLocal(port); }));
+    std::vector<SOCKET> waiting;
+    for (auto& f : connects) {
+        // Dropped handshakes would wait for the first resend, a second away.
+        ASSERT_EQ(f.wait_for(10s), std::future_status::ready)
+            << "a connection could not get into the listener's queue";
+        SOCKET c = f.get();
+        ASSERT_NE(c, INVALID_SOCKET);
+        clients_.push_back(c);
+        waiting.push_back(c);
+    }
+    // Each waiting program says who it is and sends its bytes before it is accepted.
+    std::vector<std::vector<unsigned char>> sent;
+    for (int i = 0; i < kWaiting; ++i) {
+        auto bytes = randomBytes(3 * A2A_MAX_PAYLOAD + 17 * i, 100 + i);
+        bytes[0] = static_cast<unsigned char>(i);
+        ASSERT_TRUE(sendAll(waiting[i], bytes));
+        sent.push_back(bytes);
+    }
+
+    s_->replyState = CONNECT_OK;
+    drop(first);
+    Taken t;
+    ASSERT_TRUE(takePacket(*s_->toPeer, &t));
+    EXPECT_EQ(t.header.code, DISCONNECT_REQUEST) << packetText(t.header);
+
+    std::vector<int> served(kWaiting, 0);
+    for (int turn = 0; turn < kWaiting; ++turn) {
+        ASSERT_TRUE(takePacket(*s_->toPeer, &t)) << "turn " << turn;
+        ASSERT_EQ(t.header.code, CONNECT_REQUEST) << packetText(t.header);
+        s_->replyState = CONNECT_OK;
+        std::vector<unsigned char> arrived;
+        while (arrived.empty() || arrived.size() < sent[arrived[0] % kWaiting].size()) {
+            ASSERT_TRUE(takePacket(*s_->toPeer, &t)) << "turn " << turn;
+            ASSERT_EQ(t.header.kind, KIND_DATA) << packetText(t.header);
+            arrived.insert(arrived.end(), t.payload(), t.payload() + t.header.payloadSize);
+        }
+        int who = arrived[0];
+        ASSERT_LT(who, kWaiting);
+        EXPECT_EQ(hashOf(arrived), hashOf(sent[who])) << "connection " << who;
+        ++served[who];
+        drop(waiting[who]);
+        ASSERT_TRUE(takePacket(*s_->toPeer, &t));
+        EXPECT_EQ(t.header.code, DISCONNECT_REQUEST) << packetText(t.header);
+    }
+    EXPECT_EQ(served, std::vector<int>(kWaiting, 1));
+}
+
 TEST_F(SocketTcp, ConnectNgClosesTheLocalConnectionAndTheNextIsAskedAgain)
 {
     int port = startServer();
