@@ -25,6 +25,10 @@ constexpr int kStartPolls = 200;
 constexpr auto kStopWait = 2000ms;
 constexpr auto kAcceptRetryPause = 200ms;
 constexpr auto kForwardDelay = 10ms;
+// A relay that is still writing what the peer sent gets up to 100 x 50 ms to
+// finish before its socket object is used for the next connection.
+constexpr auto kFinishPoll = 50ms;
+constexpr int kFinishPolls = 100;
 // Receive buffer of a relayed connection: room for several whole 10,240-byte
 // receives behind the window the kernel holds back, so a pass finds a full
 // chunk waiting instead of the tail of the sender's last burst.
@@ -245,8 +249,10 @@ int QK_SOCKETTCP::acceptClient()
 
 void QK_SOCKETTCP::prepareClient(int portNumber, const char* host, uint32_t connection)
 {
-    if (holdsSomething())
+    if (holdsSomething()) {
+        finishRelay();
         stopThread();
+    }
     port = portNumber;
     sock = socket(AF_INET, SOCK_STREAM, 0);
     if (sock.load() != INVALID_SOCKET)
@@ -406,6 +412,25 @@ void QK_SOCKETTCP::waitForThread()
               static_cast<int>(kStopWait.count()), port);
         threadCv.wait(lock, [this] { return threadDone; });
     }
+}
+
+void QK_SOCKETTCP::finishRelay()
+{
+    if (!hThread.joinable() || role != SOCKET_ROLE_CLIENT || state != SOCKET_STATE_CONNECTED)
+        return;
+    // The relay ends by itself once it has written every packet queued for it
+    // (at the peer's DISCONNECT_REQUEST among them, or at the end of them).
+    disconnectPending = 1;
+    for (int i = 0; i < kFinishPolls; ++i) {
+        {
+            std::lock_guard<std::mutex> lock(threadMutex);
+            if (threadDone)
+                return;
+        }
+        sleepFor(kFinishPoll);
+    }
+    trace("PORT%d: 前の接続の送信が %d ms で終わらないため切断します\n", port,
+          static_cast<int>(kFinishPoll.count() * kFinishPolls));
 }
 
 void QK_SOCKETTCP::stopThread()

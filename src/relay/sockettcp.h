@@ -163,6 +163,10 @@ private:
     bool holdsSomething() const;
     void threadEnded();
     void waitForThread();
+    // Before the object takes the next connection: a client relay that still
+    // runs writes what fromPeer holds and ends by itself; the user-interface
+    // thread waits for that, bounded (the relay needs nothing from it).
+    void finishRelay();
 
     int32_t targetError; // why targetAddr holds no address (a failed lookup)
     std::chrono::steady_clock::time_point relayDue; // start of the next relay pass
