@@ -458,6 +458,17 @@ int bytesReadable(uint64_t handle)
     return n;
 }
 
+int bytesUnacknowledged(uint64_t handle)
+{
+    Use use(handle);
+    if (!use)
+        return -kENOTSOCK;
+    int n = 0;
+    if (::ioctl(use.fd(), TIOCOUTQ, &n) < 0)
+        return fail();
+    return n;
+}
+
 int setOption(uint64_t handle, Option option, int value)
 {
     Use use(handle);

@@ -25,6 +25,9 @@ constexpr int kStartPolls = 200;
 constexpr auto kStopWait = 2000ms;
 constexpr auto kAcceptRetryPause = 200ms;
 constexpr auto kForwardDelay = 10ms;
+// A connection whose relay has ended keeps its socket while the reader still
+// takes what was written last; given up after this long without progress.
+constexpr auto kDeliveryStall = 10s;
 // A relay that is still writing what the peer sent gets up to 100 x 50 ms to
 // finish before its socket object is used for the next connection.
 constexpr auto kFinishPoll = 50ms;
@@ -152,6 +155,39 @@ void QK_SOCKETTCP::closeConnection()
         shutdown(s, SD_BOTH);
         closesocket(s);
     }
+}
+
+void QK_SOCKETTCP::closeAfterDelivery()
+{
+    SOCKET s = sock.load();
+    if (s != INVALID_SOCKET && shutdown(s, SD_SEND) == 0) {
+        u_long left = 0;
+        u_long seen = 0;
+        bool readerClosed = false;
+        auto moved = std::chrono::steady_clock::now();
+        while (stopFlag == 0 && ioctlsocket(s, FIONWRITE, &left) == 0 && left > 0) {
+            if (!readerClosed) {
+                // What the reader still sends has nowhere to go; it is read
+                // so that the close does not reset what waits for the reader.
+                int n = recv(s, reinterpret_cast<char*>(recvBuf), SOCKETTCP_RECV_CHUNK, 0);
+                if (n == 0)
+                    readerClosed = true;
+                else if (n == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK)
+                    break; // reset: nothing more arrives
+            }
+            auto now = std::chrono::steady_clock::now();
+            if (left != seen) {
+                seen = left;
+                moved = now;
+            } else if (now - moved >= kDeliveryStall) {
+                trace("PORT%d: 相手が %lu バイトを %d 秒受け取らないため閉じます\n", port, left,
+                      static_cast<int>(kDeliveryStall.count()));
+                break;
+            }
+            sleepFor(kRelayPause);
+        }
+    }
+    closeConnection();
 }
 
 void QK_SOCKETTCP::closeListener()
@@ -427,6 +463,8 @@ void QK_SOCKETTCP::finishRelay()
             if (threadDone)
                 return;
         }
+        if (state != SOCKET_STATE_CONNECTED)
+            return; // written; the relay waits only for the reader now
         sleepFor(kFinishPoll);
     }
     trace("PORT%d: 前の接続の送信が %d ms で終わらないため切断します\n", port,
@@ -591,6 +629,7 @@ void QK_SOCKETTCP::executeServer()
 {
     trace("executeServer Start:port:%d\n", port);
     running = 1;
+    RelayEnd lastEnd = RelayEnd::Stop; // how the data link's one connection ended
     for (;;) {
         if (stopFlag == 1)
             break;
@@ -649,42 +688,53 @@ void QK_SOCKETTCP::executeServer()
             trace("Thread:Recv Fatal Error exit thread port=%d\n", port);
         else if (end == RelayEnd::Send)
             trace("Thread:Send Error! port=%d, len=%d\n", port, sendLen);
-        if (!isMainLink)
+        if (!isMainLink) {
+            lastEnd = end;
             break;
+        }
         state = SOCKET_STATE_IDLE;
         if (end != RelayEnd::Peer)
             queueDisconnectRequest();
-        closeConnection();
+        endConnection(end);
         if (end == RelayEnd::Receive)
             trace("PORT(%d):PEERから切断されました.\n", port);
     }
     queueDisconnectRequest();
-    closeConnection();
+    endConnection(lastEnd);
     running = 0;
     trace("Server Thread end:port:%d\n", port);
     state = SOCKET_STATE_IDLE;
 }
 
-void QK_SOCKETTCP::relayAsClient()
+QK_SOCKETTCP::RelayEnd QK_SOCKETTCP::relayAsClient()
 {
     if (stopFlag == 1)
-        return;
+        return RelayEnd::Stop;
     RelayEnd end = relayUntilEnd(false);
     if (end == RelayEnd::Receive)
         trace("Thread:Recv Fatal Error exit thread port=%d\n", port);
     else if (end == RelayEnd::Send)
         trace("Thread:Send Fatal Error exit thread port=%d\n", port);
+    return end;
+}
+
+void QK_SOCKETTCP::endConnection(RelayEnd end)
+{
+    if (end == RelayEnd::Send)
+        closeConnection(); // the reader has taken nothing for a while: not waited for
+    else
+        closeAfterDelivery();
 }
 
 void QK_SOCKETTCP::executeClient()
 {
     running = 1;
     setNonBlocking();
-    relayAsClient();
+    RelayEnd end = relayAsClient();
     trace("Client Thread:end :port:%d\n", port);
     queueDisconnectRequest();
-    closeConnection();
     state = SOCKET_STATE_IDLE;
+    endConnection(end);
     running = 0;
 }
 
@@ -703,10 +753,10 @@ void QK_SOCKETTCP::executeClientOnConnect()
     trace("executeClientOnConnect() connectOK port=%d\n", port);
     queueConnectReply(port, CONNECT_OK, 0);
     setNonBlocking();
-    relayAsClient();
+    RelayEnd end = relayAsClient();
     trace("PortForward Client Thread:end :port:%d\n", port);
     queueDisconnectRequest();
-    closeConnection();
-    running = 0;
     state = SOCKET_STATE_IDLE;
+    endConnection(end);
+    running = 0;
 }

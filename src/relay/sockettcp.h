@@ -146,7 +146,9 @@ private:
     RelayEnd relayPass(bool reportFull);
     RelayEnd relayUntilEnd(bool reportFull);
     // The relay of both client bodies, with their trace of a failed end.
-    void relayAsClient();
+    RelayEnd relayAsClient();
+    // After a send end at once, after any other with closeAfterDelivery.
+    void endConnection(RelayEnd end);
     void setNonBlocking();
     // Socket, SO_REUSEADDR, bind to address:port (network order address),
     // listen with the backlog given, kept in listenSock; 0 after the failing
@@ -159,6 +161,13 @@ private:
     // Empties both queues and forgets the connection.
     void forgetConnection();
     void closeConnection();
+    // The relay's close of a connection that has ended: closed at once, the
+    // socket would be left to the system with what a slow reader has not
+    // taken yet, an orphan that the system may drop without a byte or a
+    // close more. So the FIN follows those bytes and the socket is kept until
+    // the reader has them all (or resets, stopThread asks, or nothing moves
+    // for 10 s); what the reader still sends is read and dropped meanwhile.
+    void closeAfterDelivery();
     void closeListener();
     bool holdsSomething() const;
     void threadEnded();

@@ -419,7 +419,17 @@ def case_slow_reader(world):
     conn, _ = ls.accept()
 
     def send_and_close(sock, data):
+        # The socket is kept until the tunnel has taken everything and closes
+        # in turn: a socket closed with megabytes unsent would be an orphan
+        # that the system may drop, and the reader would wait for ever.
         sock.sendall(data)
+        sock.shutdown(socket.SHUT_WR)
+        sock.settimeout(timeout)
+        try:
+            while sock.recv(65536):
+                pass
+        except OSError:
+            pass
         sock.close()
 
     sender = threading.Thread(target=send_and_close, args=(conn, pattern(31, size)), daemon=True)

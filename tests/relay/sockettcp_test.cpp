@@ -253,6 +253,58 @@ TEST_F(SocketTcp, ConnectionsThatWaitAreServedOneAfterAnotherAndNoneIsLost)
     EXPECT_EQ(served, std::vector<int>(kWaiting, 1));
 }
 
+// The peer ends a connection whose local reader is still behind: the last
+// bytes wait in the system's send queue. The relay keeps the socket until the
+// reader has them all and only then takes the next waiting connection
+// (closed at once, the socket would be an orphan the system may drop).
+TEST_F(SocketTcp, EndedConnectionIsKeptUntilItsSlowReaderHasEverything)
+{
+    int port = startServer();
+    SOCKET slow = socket(AF_INET, SOCK_STREAM, 0);
+    int small = 16384;
+    setsockopt(slow, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&small), sizeof small);
+    sockaddr_in a = loopbackAddress(port);
+    ASSERT_EQ(connect(slow, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    clients_.push_back(slow);
+    Taken t;
+    ASSERT_TRUE(takePacket(*s_->toPeer, &t));
+    ASSERT_EQ(t.header.code, CONNECT_REQUEST);
+    s_->replyState = CONNECT_OK;
+    SOCKET next = client(port); // waits its turn
+    ASSERT_NE(next, INVALID_SOCKET);
+
+    std::atomic<size_t> read{0};
+    auto reader = std::async(std::launch::async, [&] {
+        std::vector<unsigned char> got;
+        char buf[16384];
+        for (;;) {
+            int n = recv(slow, buf, sizeof buf, 0);
+            if (n <= 0)
+                break;
+            got.insert(got.end(), buf, buf + n);
+            read = got.size();
+            std::this_thread::sleep_for(50ms); // about 320 KB/s
+        }
+        return got;
+    });
+    struct EndsTheReader {
+        SOCKET s;
+        ~EndsTheReader() { shutdown(s, SD_BOTH); } // on a failed assertion
+    } endsTheReader{slow};
+    const auto bytes = randomBytes(100 * A2A_MAX_PAYLOAD, 50);
+    for (size_t at = 0; at < bytes.size(); at += A2A_MAX_PAYLOAD)
+        ASSERT_TRUE(putData(*s_->fromPeer, KIND_DATA, bytes.data() + at, A2A_MAX_PAYLOAD));
+    ASSERT_TRUE(waitUntil([&] { return s_->fromPeer->count.load() < QUE_SLOT_COUNT; }));
+    putControl(*s_->fromPeer, KIND_CONTROL, DISCONNECT_REQUEST, static_cast<uint16_t>(port));
+
+    ASSERT_TRUE(takePacket(*s_->toPeer, &t, 60s));
+    EXPECT_EQ(t.header.code, CONNECT_REQUEST) << packetText(t.header);
+    EXPECT_EQ(read.load(), bytes.size()) << "the next connection was taken before the reader had the last bytes";
+    std::vector<unsigned char> got = reader.get();
+    EXPECT_EQ(got.size(), bytes.size());
+    EXPECT_EQ(hashOf(got), hashOf(bytes));
+}
+
 TEST_F(SocketTcp, ConnectNgClosesTheLocalConnectionAndTheNextIsAskedAgain)
 {
     int port = startServer();
