@@ -255,7 +255,7 @@ TEST_F(SocketTcp, ConnectionsThatWaitAreServedOneAfterAnotherAndNoneIsLost)
 
 // The peer ends a connection whose local reader is still behind: the last
 // bytes wait in the system's send queue. The relay keeps the socket until the
-// reader has them all and only then takes the next waiting connection
+// reader's side has them all and only then takes the next waiting connection
 // (closed at once, the socket would be an orphan the system may drop).
 TEST_F(SocketTcp, EndedConnectionIsKeptUntilItsSlowReaderHasEverything)
 {
@@ -299,7 +299,9 @@ TEST_F(SocketTcp, EndedConnectionIsKeptUntilItsSlowReaderHasEverything)
 
     ASSERT_TRUE(takePacket(*s_->toPeer, &t, 60s));
     EXPECT_EQ(t.header.code, CONNECT_REQUEST) << packetText(t.header);
-    EXPECT_EQ(read.load(), bytes.size()) << "the next connection was taken before the reader had the last bytes";
+    // Everything acknowledged: at most the reader's receive buffer is still unread.
+    EXPECT_GE(read.load(), bytes.size() - 2 * static_cast<size_t>(small))
+        << "the next connection was taken before the reader had the last bytes";
     std::vector<unsigned char> got = reader.get();
     EXPECT_EQ(got.size(), bytes.size());
     EXPECT_EQ(hashOf(got), hashOf(bytes));
