@@ -3,6 +3,7 @@
 #include "platform/trace.h"
 #include "relay/a2apacket.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <random>
@@ -165,6 +166,9 @@ void QK_SOCKETTCP::closeAfterDelivery()
         u_long seen = 0;
         bool readerClosed = false;
         auto moved = std::chrono::steady_clock::now();
+        // A quick reader has it all (and the FIN) within a millisecond or two:
+        // the pause grows from 1 ms to that of a relay pass.
+        std::chrono::milliseconds pause = 1ms;
         while (stopFlag == 0 && ioctlsocket(s, FIONWRITE, &left) == 0 && left > 0) {
             if (!readerClosed) {
                 // What the reader still sends has nowhere to go; it is read
@@ -184,7 +188,8 @@ void QK_SOCKETTCP::closeAfterDelivery()
                       static_cast<int>(kDeliveryStall.count()));
                 break;
             }
-            sleepFor(kRelayPause);
+            sleepFor(pause);
+            pause = std::min<std::chrono::milliseconds>(pause * 2, kRelayPause);
         }
     }
     closeConnection();
