@@ -270,8 +270,8 @@ int ioctlsocket(SOCKET s, long cmd, u_long* argp)
     }
     if (cmd == FIONBIO)
         return check(winsock_sys::setNonBlocking(s, *argp != 0));
-    if (cmd == FIONREAD) {
-        int r = winsock_sys::bytesReadable(s);
+    if (cmd == FIONREAD || cmd == FIONWRITE) {
+        int r = cmd == FIONREAD ? winsock_sys::bytesReadable(s) : winsock_sys::bytesUnacknowledged(s);
         if (check(r) != 0)
             return SOCKET_ERROR;
         *argp = static_cast<u_long>(r);

@@ -69,6 +69,9 @@ inline constexpr int TCP_NODELAY = 0x0001;
 
 // ioctlsocket commands.
 inline constexpr long FIONREAD = 0x4004667f;
+// Bytes written to a stream socket that its peer has not acknowledged yet (the
+// BSD command of this name; Windows Sockets has none).
+inline constexpr long FIONWRITE = 0x40046677;
 inline constexpr long FIONBIO = static_cast<long>(0x8004667eL);
 
 // shutdown directions.

@@ -447,16 +447,25 @@ int setNonBlocking(uint64_t handle, bool on)
     return 0;
 }
 
-int bytesReadable(uint64_t handle)
+namespace {
+
+// A byte count that an ioctl of the socket gives.
+int countOf(uint64_t handle, unsigned long request)
 {
     Use use(handle);
     if (!use)
         return -kENOTSOCK;
     int n = 0;
-    if (::ioctl(use.fd(), FIONREAD, &n) < 0)
+    if (::ioctl(use.fd(), request, &n) < 0)
         return fail();
     return n;
 }
+
+} // namespace
+
+int bytesReadable(uint64_t handle) { return countOf(handle, FIONREAD); }
+
+int bytesUnacknowledged(uint64_t handle) { return countOf(handle, TIOCOUTQ); }
 
 int setOption(uint64_t handle, Option option, int value)
 {

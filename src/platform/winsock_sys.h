@@ -30,6 +30,7 @@ int recv(uint64_t handle, void* data, int len, bool peek);
 int shutdown(uint64_t handle, int how);
 int setNonBlocking(uint64_t handle, bool on);
 int bytesReadable(uint64_t handle);
+int bytesUnacknowledged(uint64_t handle);
 int setOption(uint64_t handle, Option option, int value);
 int getOption(uint64_t handle, Option option, int* value);
 int localName(uint64_t handle, Ipv4* address);

@@ -3,6 +3,7 @@
 #include "platform/trace.h"
 #include "relay/a2apacket.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <random>
@@ -25,6 +26,13 @@ constexpr int kStartPolls = 200;
 constexpr auto kStopWait = 2000ms;
 constexpr auto kAcceptRetryPause = 200ms;
 constexpr auto kForwardDelay = 10ms;
+// A connection whose relay has ended keeps its socket while the reader still
+// takes what was written last; given up after this long without progress.
+constexpr auto kDeliveryStall = 10s;
+// A relay that is still writing what the peer sent gets up to 100 x 50 ms to
+// finish before its socket object is used for the next connection.
+constexpr auto kFinishPoll = 50ms;
+constexpr int kFinishPolls = 100;
 // Receive buffer of a relayed connection: room for several whole 10,240-byte
 // receives behind the window the kernel holds back, so a pass finds a full
 // chunk waiting instead of the tail of the sender's last burst.
@@ -162,6 +170,43 @@ void QK_SOCKETTCP::closeConnection()
     }
 }
 
+void QK_SOCKETTCP::closeAfterDelivery()
+{
+    SOCKET s = sock.load();
+    if (s != INVALID_SOCKET && shutdown(s, SD_SEND) == 0) {
+        u_long left = 0;
+        u_long seen = 0;
+        bool readerClosed = false;
+        auto moved = std::chrono::steady_clock::now();
+        // A quick reader has it all (and the FIN) within a millisecond or two:
+        // the pause grows from 1 ms to that of a relay pass.
+        std::chrono::milliseconds pause = 1ms;
+        while (stopFlag == 0 && ioctlsocket(s, FIONWRITE, &left) == 0 && left > 0) {
+            if (!readerClosed) {
+                // What the reader still sends has nowhere to go; it is read
+                // so that the close does not reset what waits for the reader.
+                int n = recv(s, reinterpret_cast<char*>(recvBuf), SOCKETTCP_RECV_CHUNK, 0);
+                if (n == 0)
+                    readerClosed = true;
+                else if (n == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK)
+                    break; // reset: nothing more arrives
+            }
+            auto now = std::chrono::steady_clock::now();
+            if (left != seen) {
+                seen = left;
+                moved = now;
+            } else if (now - moved >= kDeliveryStall) {
+                trace("PORT%d: 相手が %lu バイトを %d 秒受け取らないため閉じます\n", port, left,
+                      static_cast<int>(kDeliveryStall.count()));
+                break;
+            }
+            sleepFor(pause);
+            pause = std::min<std::chrono::milliseconds>(pause * 2, kRelayPause);
+        }
+    }
+    closeConnection();
+}
+
 void QK_SOCKETTCP::closeListener()
 {
     SOCKET s = listenSock.exchange(INVALID_SOCKET);
@@ -169,7 +214,7 @@ void QK_SOCKETTCP::closeListener()
         closesocket(s);
 }
 
-int QK_SOCKETTCP::openListener(uint32_t address, int portNumber)
+int QK_SOCKETTCP::openListener(uint32_t address, int portNumber, int backlog)
 {
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     if (s == INVALID_SOCKET) {
@@ -188,7 +233,7 @@ int QK_SOCKETTCP::openListener(uint32_t address, int portNumber)
         trace("bind Error: %d\n", WSAGetLastError());
         return 0;
     }
-    if (listen(s, 1) == SOCKET_ERROR) {
+    if (listen(s, backlog) == SOCKET_ERROR) {
         trace("listen Error: %d\n", WSAGetLastError());
         return 0;
     }
@@ -201,7 +246,10 @@ int QK_SOCKETTCP::createServer(int portNumber)
         stopThread();
     port = portNumber;
     boundPort = portNumber;
-    if (!openListener(localOnly == 1 ? inet_addr("127.0.0.1") : htonl(INADDR_ANY), portNumber))
+    // Connections that come while one is relayed wait in the accept queue
+    // (as many as the system allows) and are served in turn.
+    if (!openListener(localOnly == 1 ? inet_addr("127.0.0.1") : htonl(INADDR_ANY), portNumber,
+                      SOMAXCONN))
         return 0;
     trace("サーバソケットを作成しました. port:%d\n", portNumber);
     role = SOCKET_ROLE_SERVER;
@@ -255,8 +303,10 @@ int QK_SOCKETTCP::acceptClient()
 
 void QK_SOCKETTCP::prepareClient(int portNumber, const char* host, uint32_t connection)
 {
-    if (holdsSomething())
+    if (holdsSomething()) {
+        finishRelay();
         stopThread();
+    }
     port = portNumber;
     sock = socket(AF_INET, SOCK_STREAM, 0);
     if (sock.load() != INVALID_SOCKET)
@@ -419,6 +469,27 @@ void QK_SOCKETTCP::waitForThread()
     }
 }
 
+void QK_SOCKETTCP::finishRelay()
+{
+    if (!hThread.joinable() || role != SOCKET_ROLE_CLIENT || state != SOCKET_STATE_CONNECTED)
+        return;
+    // The relay ends by itself once it has written every packet queued for it
+    // (at the peer's DISCONNECT_REQUEST among them, or at the end of them).
+    disconnectPending = 1;
+    for (int i = 0; i < kFinishPolls; ++i) {
+        {
+            std::lock_guard<std::mutex> lock(threadMutex);
+            if (threadDone)
+                return;
+        }
+        if (state != SOCKET_STATE_CONNECTED)
+            return; // written; the relay waits only for the reader now
+        sleepFor(kFinishPoll);
+    }
+    trace("PORT%d: 前の接続の送信が %d ms で終わらないため切断します\n", port,
+          static_cast<int>(kFinishPoll.count() * kFinishPolls));
+}
+
 void QK_SOCKETTCP::stopThread()
 {
     stopFlag = 1;
@@ -577,6 +648,7 @@ void QK_SOCKETTCP::executeServer()
 {
     trace("executeServer Start:port:%d\n", port);
     running = 1;
+    RelayEnd lastEnd = RelayEnd::Stop; // how the data link's one connection ended
     for (;;) {
         if (stopFlag == 1)
             break;
@@ -637,42 +709,53 @@ void QK_SOCKETTCP::executeServer()
             trace("Thread:Recv Fatal Error exit thread port=%d\n", port);
         else if (end == RelayEnd::Send)
             trace("Thread:Send Error! port=%d, len=%d\n", port, sendLen);
-        if (!isMainLink)
+        if (!isMainLink) {
+            lastEnd = end;
             break;
+        }
         state = SOCKET_STATE_IDLE;
         if (end != RelayEnd::Peer)
             queueDisconnectRequest();
-        closeConnection();
+        endConnection(end);
         if (end == RelayEnd::Receive)
             trace("PORT(%d):PEERから切断されました.\n", port);
     }
     queueDisconnectRequest();
-    closeConnection();
+    endConnection(lastEnd);
     running = 0;
     trace("Server Thread end:port:%d\n", port);
     state = SOCKET_STATE_IDLE;
 }
 
-void QK_SOCKETTCP::relayAsClient()
+QK_SOCKETTCP::RelayEnd QK_SOCKETTCP::relayAsClient()
 {
     if (stopFlag == 1)
-        return;
+        return RelayEnd::Stop;
     RelayEnd end = relayUntilEnd(false);
     if (end == RelayEnd::Receive)
         trace("Thread:Recv Fatal Error exit thread port=%d\n", port);
     else if (end == RelayEnd::Send)
         trace("Thread:Send Fatal Error exit thread port=%d\n", port);
+    return end;
+}
+
+void QK_SOCKETTCP::endConnection(RelayEnd end)
+{
+    if (end == RelayEnd::Send)
+        closeConnection(); // the reader has taken nothing for a while: not waited for
+    else
+        closeAfterDelivery();
 }
 
 void QK_SOCKETTCP::executeClient()
 {
     running = 1;
     setNonBlocking();
-    relayAsClient();
+    RelayEnd end = relayAsClient();
     trace("Client Thread:end :port:%d\n", port);
     queueDisconnectRequest();
-    closeConnection();
     state = SOCKET_STATE_IDLE;
+    endConnection(end);
     running = 0;
 }
 
@@ -691,10 +774,10 @@ void QK_SOCKETTCP::executeClientOnConnect()
     trace("executeClientOnConnect() connectOK port=%d\n", port);
     queueConnectReply(port, CONNECT_OK, 0);
     setNonBlocking();
-    relayAsClient();
+    RelayEnd end = relayAsClient();
     trace("PortForward Client Thread:end :port:%d\n", port);
     queueDisconnectRequest();
-    closeConnection();
-    running = 0;
     state = SOCKET_STATE_IDLE;
+    endConnection(end);
+    running = 0;
 }

@@ -69,8 +69,9 @@ public:
     QK_SOCKETTCP& operator=(const QK_SOCKETTCP&) = delete;
 
     void initSocket();
-    // Listener on port (127.0.0.1 while localOnly, else every interface),
-    // backlog 1: 1 listening, 0 failed. Ends an earlier thread or socket first.
+    // Listener on port (127.0.0.1 while localOnly, else every interface)
+    // with the system's largest backlog: 1 listening, 0 failed. Ends an
+    // earlier thread or socket first.
     int createServer(int port);
     // Listener on a system-chosen port at `address` (network order; every
     // interface for INADDR_ANY); port is what the packets carry, boundPort the
@@ -150,12 +151,14 @@ private:
     RelayEnd relayPass(bool reportFull);
     RelayEnd relayUntilEnd(bool reportFull);
     // The relay of both client bodies, with their trace of a failed end.
-    void relayAsClient();
+    RelayEnd relayAsClient();
+    // After a send end at once, after any other with closeAfterDelivery.
+    void endConnection(RelayEnd end);
     void setNonBlocking();
     // Socket, SO_REUSEADDR, bind to address:port (network order address),
-    // listen with a backlog of 1, kept in listenSock; 0 after the failing
+    // listen with the backlog given, kept in listenSock; 0 after the failing
     // step's trace (a socket made before it stays in listenSock).
-    int openListener(uint32_t address, int portNumber);
+    int openListener(uint32_t address, int portNumber, int backlog = 1);
     void queueConnectRequest();
     void queueControl(uint16_t code);
     // A cleared header of this socket's link, port and connection.
@@ -163,10 +166,21 @@ private:
     // Empties both queues and forgets the connection.
     void forgetConnection();
     void closeConnection();
+    // The relay's close of a connection that has ended: closed at once, the
+    // socket would be left to the system with what a slow reader has not
+    // taken yet, an orphan that the system may drop without a byte or a
+    // close more. So the FIN follows those bytes and the socket is kept until
+    // the reader has them all (or resets, stopThread asks, or nothing moves
+    // for 10 s); what the reader still sends is read and dropped meanwhile.
+    void closeAfterDelivery();
     void closeListener();
     bool holdsSomething() const;
     void threadEnded();
     void waitForThread();
+    // Before the object takes the next connection: a client relay that still
+    // runs writes what fromPeer holds and ends by itself; the user-interface
+    // thread waits for that, bounded (the relay needs nothing from it).
+    void finishRelay();
 
     int32_t targetError; // why targetAddr holds no address (a failed lookup)
     std::chrono::steady_clock::time_point relayDue; // start of the next relay pass

@@ -1054,6 +1054,157 @@ def case_reconnects(world):
         server.close()
 
 
+# ------------------------------------------- connections waiting their turn
+
+WAITING_COUNT = 20
+WAITING_SIZE = 1 << 20          # bytes of each download
+WAITING_GAP_LIMIT = 1.0         # seconds from one download's end to the next one's first byte
+
+
+def case_waiting_connections(world):
+    """20 curl downloads of 1 MiB started at once on channel 1, against
+    Python's http.server: the channel carries one at a time, and every
+    download waits its turn and arrives exact, none reset, with no idle gap
+    of more than a second between one's last byte and the next one's first."""
+    files = os.path.join(world.root, "www")
+    os.makedirs(files)
+    body = pattern(41, WAITING_SIZE)
+    with open(os.path.join(files, "one.bin"), "wb") as f:
+        f.write(body)
+    server = subprocess.Popen(["/usr/bin/python3", "-m", "http.server", str(HTTP_PORT), "--bind", "127.0.0.1",
+                               "--directory", files], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        world.up()
+        deadline = time.monotonic() + 20
+        while ("0100007F:%04X" % HTTP_PORT) not in listening_sockets():
+            assert time.monotonic() < deadline and server.poll() is None, "http.server does not listen"
+            time.sleep(0.1)
+        outs = [os.path.join(world.root, "got-%02d.bin" % n) for n in range(WAITING_COUNT)]
+        t0 = time.monotonic()
+        curls, starts = [], []
+        for out in outs:
+            starts.append(time.monotonic() - t0)
+            curls.append(subprocess.Popen(["curl", "-sS", "--max-time", "600", "-o", out, "-w",
+                                           "%{time_starttransfer} %{time_total}", "http://127.0.0.1:80/one.bin"],
+                                          stdout=subprocess.PIPE, stderr=subprocess.PIPE))
+        spans, failures = [], []
+        for n, (c, out) in enumerate(zip(curls, outs)):
+            stdout, stderr = c.communicate(timeout=900)
+            with open(out, "rb") as f:
+                got = f.read()
+            if c.returncode != 0 or got != body:
+                failures.append("download %d: curl %d, %d bytes, %s" % (n, c.returncode, len(got),
+                                                                        stderr.decode().strip()))
+                continue
+            first, total = (float(v) for v in stdout.split())
+            spans.append((starts[n] + first, starts[n] + total))
+        seconds = time.monotonic() - t0
+        spans.sort()
+        gaps = [later[0] - earlier[1] for earlier, later in zip(spans, spans[1:])]
+        log("FIGURE waiting-connections downloads=%d size=%d seconds=%.1f largest-gap-s=%.2f lost=%d"
+            % (WAITING_COUNT, WAITING_SIZE, seconds, max(gaps, default=0.0), len(failures)))
+        log("gaps between downloads (s): %s" % " ".join("%.2f" % g for g in gaps))
+        assert not failures, "\n".join(failures)
+        assert max(gaps) <= WAITING_GAP_LIMIT, "idle gap of %.2f s between downloads" % max(gaps)
+    finally:
+        server.terminate()
+        server.wait(10)
+
+
+# The two ways a connection ends, both with last bytes in each direction.
+# client-ends: the server sends its part at once, then reads the client's
+# slowly; the client closes as soon as it has sent its part and read the
+# server's. server-ends: the client sends its part and reads until the close;
+# the server reads the client's part, sends its own and closes right away.
+BACK_TO_BACK = [
+    # (ending, bytes up, bytes down)
+    ("client-ends", 600_000, 300_000),
+    ("server-ends", 300_000, 600_000),
+    ("client-ends", 1_000_000, 20_000),
+    ("server-ends", 20_000, 1_000_000),
+    ("client-ends", 400_000, 400_000),
+    ("server-ends", 400_000, 400_000),
+]
+
+
+def case_back_to_back(world):
+    """Channel 4 with capped TCP buffers: six connections started at once, so
+    that each waits for the one before it; each carries bytes both ways and
+    ends right after its last bytes, either at the client or at the server
+    (read slowly). Every byte of every connection arrives, in each direction,
+    and the next connection does not cut the end of the one before."""
+    cap_tcp_buffers()
+    ls = one_shot_server(BULK_PORT)
+    ls.listen(len(BACK_TO_BACK))
+    served = {}
+
+    def serve_one(conn):
+        head = conn.recv(1)
+        n = head[0] if head else -1
+        if not 0 <= n < len(BACK_TO_BACK):
+            served[n] = "bad first byte %r" % head
+            conn.close()
+            return
+        ending, up, down = BACK_TO_BACK[n]
+        want_up = pattern(200 + n, up - 1)
+        if ending == "client-ends":
+            conn.sendall(pattern(300 + n, down))
+            got, _, closed = slow_read(conn)
+            served[n] = "ok" if got == want_up and closed else \
+                "%s: %d of %d bytes up, closed=%s" % (ending, len(got), len(want_up), closed)
+        else:
+            got = bytearray()
+            conn.settimeout(60)
+            while len(got) < len(want_up):
+                chunk = conn.recv(65536)
+                if not chunk:
+                    break
+                got += chunk
+            conn.sendall(pattern(300 + n, down))
+            served[n] = "ok" if got == want_up else "%s: %d of %d bytes up" % (ending, len(got), len(want_up))
+        conn.close()
+
+    def serve():
+        for _ in BACK_TO_BACK:
+            conn, _ = ls.accept()
+            threading.Thread(target=serve_one, args=(conn,), daemon=True).start()
+
+    threading.Thread(target=serve, daemon=True).start()
+    world.up()
+    results = {}
+
+    def client(n):
+        ending, up, down = BACK_TO_BACK[n]
+        s = socket.create_connection(("127.0.0.1", 9023), timeout=120)
+        got = {}
+        send_all_recv_all(s, bytes([n]) + pattern(200 + n, up - 1), down, got)
+        if ending == "server-ends":
+            rest = s.recv(1)   # the server's close comes right after its last bytes
+            got["closed"] = rest == b""
+        s.close()
+        ok = got.get("hash") == hashlib.sha256(pattern(300 + n, down)).hexdigest() and got.get("closed", True)
+        results[n] = "ok" if ok else "%s: %d of %d bytes down, closed=%s" % (ending, got.get("bytes", -1), down,
+                                                                            got.get("closed"))
+
+    t0 = time.monotonic()
+    clients = [threading.Thread(target=client, args=(n,), daemon=True) for n in range(len(BACK_TO_BACK))]
+    for t in clients:
+        t.start()
+    for t in clients:
+        t.join(600)
+    deadline = time.monotonic() + 120
+    while len(served) < len(BACK_TO_BACK) and time.monotonic() < deadline:
+        time.sleep(0.2)
+    ls.close()
+    failures = ["connection %d down: %s" % (n, results.get(n, "no result")) for n in range(len(BACK_TO_BACK))
+                if results.get(n) != "ok"]
+    failures += ["connection %d up: %s" % (n, served.get(n, "not served")) for n in range(len(BACK_TO_BACK))
+                 if served.get(n) != "ok"]
+    log("FIGURE back-to-back-both-ways connections=%d seconds=%.1f failed=%d"
+        % (len(BACK_TO_BACK), time.monotonic() - t0, len(failures)))
+    assert not failures, "\n".join(failures)
+
+
 CASES = {
     "http": case_http,
     "bulk": case_bulk,
@@ -1068,6 +1219,8 @@ CASES = {
     "slow_reader": case_slow_reader,
     "slow_ftp": case_slow_ftp,
     "reconnects": case_reconnects,
+    "waiting_connections": case_waiting_connections,
+    "back_to_back": case_back_to_back,
 }
 
 

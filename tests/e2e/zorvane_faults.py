@@ -276,7 +276,8 @@ def figures_line(figures):
 
 def case_many_connections(world):
     """1,000 HTTP connections one after another through channel 1, then
-    200 at once across the five channels: every answer exact, and threads,
+    200 at once across the five channels: all 200 answered, none reset,
+    every answer exact, and threads,
     descriptors and resident size of both applications back near where
     they started."""
     servers, bodies = many_connections_world(world)
@@ -301,9 +302,9 @@ def case_many_connections(world):
         middle = {u: process_figures(world.hosts[u]) for u in ("alice", "bob")}
         log("FIGURE after-sequential %s" % figures_line(middle))
 
-        # A channel carries one connection at a time and its listener keeps
-        # a backlog of 1: the kernel may reset connections that wait beyond
-        # it. Those are counted; every answer that comes must be exact.
+        # A channel carries one connection at a time; the others wait in its
+        # listener's queue and are served in turn: every one is answered,
+        # exactly, and none is reset.
         failures = []
         refused = []
         answered = [0] * 5
@@ -330,10 +331,11 @@ def case_many_connections(world):
             t.join(900)
         seconds = time.monotonic() - t0
         assert not any(t.is_alive() for t in threads), "connections still open after 900 s"
-        assert not failures, "%d of 200 failed: %s" % (len(failures), failures[:5])
         log("FIGURE concurrent connections=200 channels=5 seconds=%.1f answered=%d (by channel %s) "
             "reset-unanswered=%d" % (seconds, sum(answered), answered, len(refused)))
-        assert all(answered), "a channel answered none: %s %s" % (answered, refused[:5])
+        assert not failures, "%d of 200 failed: %s" % (len(failures), failures[:5])
+        assert not refused, "%d of 200 reset: %s" % (len(refused), refused[:5])
+        assert sum(answered) == 200, "answered %d of 200: %s" % (sum(answered), answered)
         # Every channel carries a connection again after the burst.
         for ch in range(5):
             failure = http_get(CLIENT_PORTS[ch], bodies[ch], 60)
@@ -417,7 +419,17 @@ def case_slow_reader(world):
     conn, _ = ls.accept()
 
     def send_and_close(sock, data):
+        # The socket is kept until the tunnel has taken everything and closes
+        # in turn: a socket closed with megabytes unsent would be an orphan
+        # that the system may drop, and the reader would wait for ever.
         sock.sendall(data)
+        sock.shutdown(socket.SHUT_WR)
+        sock.settimeout(timeout)
+        try:
+            while sock.recv(65536):
+                pass
+        except OSError:
+            pass
         sock.close()
 
     sender = threading.Thread(target=send_and_close, args=(conn, pattern(31, size)), daemon=True)

@@ -165,6 +165,43 @@ TEST_F(Sockets, BlockingSendOfMegabytesArrivesWhole)
     EXPECT_EQ(in, out);
 }
 
+// FIONWRITE: what was written and the peer has not acknowledged; it falls to
+// 0 once the peer has taken everything.
+TEST_F(Sockets, UnacknowledgedBytesCountUntilThePeerHasThem)
+{
+    auto [c, a] = pair();
+    u_long unacknowledged = 99;
+    ASSERT_EQ(ioctlsocket(c, FIONWRITE, &unacknowledged), 0);
+    EXPECT_EQ(unacknowledged, 0u);
+
+    u_long on = 1;
+    ASSERT_EQ(ioctlsocket(c, FIONBIO, &on), 0);
+    std::vector<char> chunk(65536, 'y');
+    size_t written = 0;
+    for (int i = 0; i < 100000; ++i) {
+        int r = send(c, chunk.data(), static_cast<int>(chunk.size()), 0);
+        if (r == SOCKET_ERROR)
+            break;
+        written += static_cast<size_t>(r);
+    }
+    ASSERT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+    ASSERT_EQ(ioctlsocket(c, FIONWRITE, &unacknowledged), 0);
+    EXPECT_GT(unacknowledged, 0u);
+    EXPECT_LE(unacknowledged, written);
+
+    char buf[65536];
+    for (size_t got = 0; got < written;) {
+        int n = recv(a, buf, sizeof buf, 0);
+        ASSERT_GT(n, 0) << WSAGetLastError();
+        got += static_cast<size_t>(n);
+    }
+    for (int i = 0; i < 400 && unacknowledged != 0; ++i) {
+        std::this_thread::sleep_for(5ms);
+        ASSERT_EQ(ioctlsocket(c, FIONWRITE, &unacknowledged), 0);
+    }
+    EXPECT_EQ(unacknowledged, 0u);
+}
+
 TEST_F(Sockets, NonBlockingModeGivesWouldBlock)
 {
     auto [c, a] = pair();

@@ -193,6 +193,120 @@ TEST_F(SocketTcp, FullToPeerQueueStopsReadingAndLosesNothing)
     EXPECT_EQ(hashOf(arrived), hashOf(up));
 }
 
+// Local programs that connect while the channel relays another wait in the
+// listener's queue: each completes its handshake at once (none is left to
+// the kernel's SYN resends or dropped) and each is then relayed in its turn,
+// its bytes exact.
+TEST_F(SocketTcp, ConnectionsThatWaitAreServedOneAfterAnotherAndNoneIsLost)
+{
+    constexpr int kWaiting = 12;
+    int port = startServer();
+    SOCKET first = connectAndExpectRequest(port); // held: no answer yet
+
+    std::vector<std::future<SOCKET>> connects;
+    for (int i = 0; i < kWaiting; ++i)
+        connects.push_back(std::async(std::launch::async, [port] { return connectLocal(port); }));
+    std::vector<SOCKET> waiting;
+    for (auto& f : connects) {
+        // Dropped handshakes would wait for the first resend, a second away.
+        ASSERT_EQ(f.wait_for(10s), std::future_status::ready)
+            << "a connection could not get into the listener's queue";
+        SOCKET c = f.get();
+        ASSERT_NE(c, INVALID_SOCKET);
+        clients_.push_back(c);
+        waiting.push_back(c);
+    }
+    // Each waiting program says who it is and sends its bytes before it is accepted.
+    std::vector<std::vector<unsigned char>> sent;
+    for (int i = 0; i < kWaiting; ++i) {
+        auto bytes = randomBytes(3 * A2A_MAX_PAYLOAD + 17 * i, 100 + i);
+        bytes[0] = static_cast<unsigned char>(i);
+        ASSERT_TRUE(sendAll(waiting[i], bytes));
+        sent.push_back(bytes);
+    }
+
+    s_->replyState = CONNECT_OK;
+    drop(first);
+    Taken t;
+    ASSERT_TRUE(takePacket(*s_->toPeer, &t));
+    EXPECT_EQ(t.header.code, DISCONNECT_REQUEST) << packetText(t.header);
+
+    std::vector<int> served(kWaiting, 0);
+    for (int turn = 0; turn < kWaiting; ++turn) {
+        ASSERT_TRUE(takePacket(*s_->toPeer, &t)) << "turn " << turn;
+        ASSERT_EQ(t.header.code, CONNECT_REQUEST) << packetText(t.header);
+        s_->replyState = CONNECT_OK;
+        std::vector<unsigned char> arrived;
+        while (arrived.empty() || arrived.size() < sent[arrived[0] % kWaiting].size()) {
+            ASSERT_TRUE(takePacket(*s_->toPeer, &t)) << "turn " << turn;
+            ASSERT_EQ(t.header.kind, KIND_DATA) << packetText(t.header);
+            arrived.insert(arrived.end(), t.payload(), t.payload() + t.header.payloadSize);
+        }
+        int who = arrived[0];
+        ASSERT_LT(who, kWaiting);
+        EXPECT_EQ(hashOf(arrived), hashOf(sent[who])) << "connection " << who;
+        ++served[who];
+        drop(waiting[who]);
+        ASSERT_TRUE(takePacket(*s_->toPeer, &t));
+        EXPECT_EQ(t.header.code, DISCONNECT_REQUEST) << packetText(t.header);
+    }
+    EXPECT_EQ(served, std::vector<int>(kWaiting, 1));
+}
+
+// The peer ends a connection whose local reader is still behind: the last
+// bytes wait in the system's send queue. The relay keeps the socket until the
+// reader's side has them all and only then takes the next waiting connection
+// (closed at once, the socket would be an orphan the system may drop).
+TEST_F(SocketTcp, EndedConnectionIsKeptUntilItsSlowReaderHasEverything)
+{
+    int port = startServer();
+    SOCKET slow = socket(AF_INET, SOCK_STREAM, 0);
+    int small = 16384;
+    setsockopt(slow, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&small), sizeof small);
+    sockaddr_in a = loopbackAddress(port);
+    ASSERT_EQ(connect(slow, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    clients_.push_back(slow);
+    Taken t;
+    ASSERT_TRUE(takePacket(*s_->toPeer, &t));
+    ASSERT_EQ(t.header.code, CONNECT_REQUEST);
+    s_->replyState = CONNECT_OK;
+    SOCKET next = client(port); // waits its turn
+    ASSERT_NE(next, INVALID_SOCKET);
+
+    std::atomic<size_t> read{0};
+    auto reader = std::async(std::launch::async, [&] {
+        std::vector<unsigned char> got;
+        char buf[16384];
+        for (;;) {
+            int n = recv(slow, buf, sizeof buf, 0);
+            if (n <= 0)
+                break;
+            got.insert(got.end(), buf, buf + n);
+            read = got.size();
+            std::this_thread::sleep_for(50ms); // about 320 KB/s
+        }
+        return got;
+    });
+    struct EndsTheReader {
+        SOCKET s;
+        ~EndsTheReader() { shutdown(s, SD_BOTH); } // on a failed assertion
+    } endsTheReader{slow};
+    const auto bytes = randomBytes(100 * A2A_MAX_PAYLOAD, 50);
+    for (size_t at = 0; at < bytes.size(); at += A2A_MAX_PAYLOAD)
+        ASSERT_TRUE(putData(*s_->fromPeer, KIND_DATA, bytes.data() + at, A2A_MAX_PAYLOAD));
+    ASSERT_TRUE(waitUntil([&] { return s_->fromPeer->count.load() < QUE_SLOT_COUNT; }));
+    putControl(*s_->fromPeer, KIND_CONTROL, DISCONNECT_REQUEST, static_cast<uint16_t>(port));
+
+    ASSERT_TRUE(takePacket(*s_->toPeer, &t, 60s));
+    EXPECT_EQ(t.header.code, CONNECT_REQUEST) << packetText(t.header);
+    // Everything acknowledged: at most the reader's receive buffer is still unread.
+    EXPECT_GE(read.load(), bytes.size() - 2 * static_cast<size_t>(small))
+        << "the next connection was taken before the reader had the last bytes";
+    std::vector<unsigned char> got = reader.get();
+    EXPECT_EQ(got.size(), bytes.size());
+    EXPECT_EQ(hashOf(got), hashOf(bytes));
+}
+
 TEST_F(SocketTcp, ConnectNgClosesTheLocalConnectionAndTheNextIsAskedAgain)
 {
     int port = startServer();

@@ -206,6 +206,70 @@ TEST_F(TcpManager, RepliesAndDisconnects)
     EXPECT_TRUE(logged(portText("TCP切断: ポート番号=%d", port)));
 }
 
+// A server application's next CONNECT_REQUEST comes right behind the end of
+// the connection before it: the bytes the peer sent for that one, still in
+// the from-peer queue, all reach the forward host before its connection is
+// closed and the socket object is used for the next one, which then relays.
+TEST_F(TcpManager, NextConnectRequestLetsThePreviousConnectionWriteItsLastBytes)
+{
+    propaty_->appMode = 0;
+    enum class End { DisconnectQueued, DisconnectBehindAFullQueue, NoDisconnect };
+    struct Case {
+        const char* what;
+        bool ftp;
+        const char* host;
+        End end;
+    };
+    const Case cases[] = {
+        {"at once, DISCONNECT_REQUEST queued", false, "127.0.0.1", End::DisconnectQueued},
+        {"at once, DISCONNECT_REQUEST behind a full queue", false, "localhost", End::DisconnectBehindAFullQueue},
+        {"forward thread, no DISCONNECT_REQUEST", false, "Localhost", End::NoDisconnect},
+        {"FTP main link, DISCONNECT_REQUEST queued", true, "Localhost", End::DisconnectQueued},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        int port = 0;
+        SOCKET l = server(&port);
+        std::unique_ptr<QK_TCPMANAGER> m;
+        if (c.ftp)
+            m = std::make_unique<QK_TCPMANAGERFORFTP>();
+        else
+            m = std::make_unique<QK_TCPMANAGER>(80);
+        ASSERT_EQ(m->notifyTcpConnectRequest(port, c.host, 1), 1);
+        SOCKET first = keep(accept(l, nullptr, nullptr));
+        ASSERT_NE(first, INVALID_SOCKET);
+        QK_SOCKETTCP* s = m->mainSocket;
+        ASSERT_TRUE(waitUntil([&] { return s->state.load() == SOCKET_STATE_CONNECTED; }));
+
+        // A full queue of the peer's bytes, faster than the relay writes them.
+        const auto bytes = randomBytes(QUE_SLOT_COUNT * A2A_MAX_PAYLOAD, 40);
+        for (size_t at = 0; at < bytes.size(); at += A2A_MAX_PAYLOAD)
+            ASSERT_TRUE(putData(*s->fromPeer, KIND_DATA, bytes.data() + at, A2A_MAX_PAYLOAD));
+        if (c.end == End::DisconnectQueued) {
+            ASSERT_TRUE(waitUntil([&] { return s->fromPeer->count.load() < QUE_SLOT_COUNT; }));
+            putControl(*s->fromPeer, KIND_CONTROL, DISCONNECT_REQUEST, 80);
+        } else if (c.end == End::DisconnectBehindAFullQueue) {
+            s->disconnectPending = 1; // as the stream marks it
+        }
+        ASSERT_GT(s->fromPeer->count.load(), 1);
+        ASSERT_EQ(m->notifyTcpConnectRequest(port, c.host, 2), 1);
+        SOCKET second = keep(accept(l, nullptr, nullptr));
+        ASSERT_NE(second, INVALID_SOCKET);
+
+        std::vector<unsigned char> got = readAll(first);
+        EXPECT_EQ(got.size(), bytes.size());
+        EXPECT_EQ(hashOf(got), hashOf(bytes));
+
+        // The socket object carries the next connection.
+        ASSERT_EQ(m->mainSocket, s);
+        ASSERT_TRUE(waitUntil([&] { return s->state.load() == SOCKET_STATE_CONNECTED; }));
+        const auto next = randomBytes(700, 41);
+        ASSERT_TRUE(putData(*s->fromPeer, KIND_DATA, next.data(), next.size()));
+        EXPECT_EQ(readExactly(second, next.size()), next);
+        m->closeAll();
+    }
+}
+
 TEST_F(TcpManager, GeneralChannelsHaveNoDataLink)
 {
     propaty_->appMode = 0;
