@@ -506,6 +506,20 @@ class FtpServer:
         self.server.close_all()
 
 
+def ftp_round_trip(ftp, files, served, label, upload):
+    """RETR of served.bin and STOR of upload, both compared; then QUIT."""
+    buf = io.BytesIO()
+    t0 = time.monotonic()
+    ftp.retrbinary("RETR served.bin", buf.write)
+    assert buf.getvalue() == served, "%s RETR differs (%d bytes)" % (label, len(buf.getvalue()))
+    log("FIGURE %s-retr bytes=%d seconds=%.2f" % (label, len(served), time.monotonic() - t0))
+    name = "up-%s.bin" % label
+    ftp.storbinary("STOR " + name, io.BytesIO(upload))
+    with open(os.path.join(files, name), "rb") as f:
+        assert f.read() == upload, "%s STOR differs" % label
+    ftp.quit()
+
+
 def case_ftp(world):
     files = os.path.join(world.root, "ftp-root")
     os.makedirs(files)
@@ -524,17 +538,7 @@ def case_ftp(world):
             listing = []
             ftp.retrlines("LIST", listing.append)
             assert any("served.bin" in line for line in listing), listing
-            buf = io.BytesIO()
-            t0 = time.monotonic()
-            ftp.retrbinary("RETR served.bin", buf.write)
-            assert buf.getvalue() == served, "%s RETR differs (%d bytes)" % (mode, len(buf.getvalue()))
-            log("%s RETR of 5 MB in %.1fs" % (mode, time.monotonic() - t0))
-            upload = pattern(6 if passive else 7, 5_000_000)
-            name = "up-%s.bin" % mode
-            ftp.storbinary("STOR " + name, io.BytesIO(upload))
-            with open(os.path.join(files, name), "rb") as f:
-                assert f.read() == upload, "%s STOR differs" % mode
-            ftp.quit()
+            ftp_round_trip(ftp, files, served, mode, pattern(6 if passive else 7, 5_000_000))
             log("FTP %s: LIST, RETR, STOR compared" % mode)
     finally:
         server.close()
@@ -623,17 +627,7 @@ def case_ftp_extended(world):
             mode = "EPSV" if passive else "EPRT"
             ftp = ftp_login(ExtendedFtp)
             ftp.set_pasv(passive)
-            buf = io.BytesIO()
-            t0 = time.monotonic()
-            ftp.retrbinary("RETR served.bin", buf.write)
-            assert buf.getvalue() == served, "ftplib %s RETR differs (%d bytes)" % (mode, len(buf.getvalue()))
-            log("FIGURE ftplib-%s-retr bytes=%d seconds=%.2f" % (mode, len(served), time.monotonic() - t0))
-            upload = pattern(12 if passive else 13, 700_000)
-            name = "ftplib-%s.bin" % mode
-            ftp.storbinary("STOR " + name, io.BytesIO(upload))
-            with open(os.path.join(files, name), "rb") as f:
-                assert f.read() == upload, "ftplib %s STOR differs" % mode
-            ftp.quit()
+            ftp_round_trip(ftp, files, served, "ftplib-" + mode, pattern(12 if passive else 13, 700_000))
             log("ftplib %s: RETR and STOR compared" % mode)
 
         # curl: EPSV by default, EPRT with -P; neither may fall back.
