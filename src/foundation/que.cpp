@@ -53,6 +53,12 @@ int QK_QUE::enqEntry(uint32_t size, const void* data)
     return 1;
 }
 
+uint32_t QK_QUE::frontSize()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return count.load() > 0 ? sizes[readIndex] : 0;
+}
+
 int QK_QUE::deqEntry(void* out)
 {
     if (!out)

@@ -29,6 +29,8 @@ public:
     // (which must hold QUE_ENTRY_SIZE bytes; those behind the entry stay as
     // they were) and frees its slot: 1 taken, 0 empty (out untouched).
     int deqEntry(void* out);
+    // Bytes of the oldest entry, 0 when the queue is empty.
+    uint32_t frontSize();
 
     char tag[8];
     // Entries waiting, 0-30; written under the mutex, readable without it as

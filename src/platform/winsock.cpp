@@ -75,6 +75,7 @@ bool optionOf(int level, int optname, winsock_sys::Option* out)
         switch (optname) {
         case SO_REUSEADDR: *out = Option::ReuseAddr; return true;
         case SO_KEEPALIVE: *out = Option::KeepAlive; return true;
+        case SO_OOBINLINE: *out = Option::OobInline; return true;
         case SO_SNDBUF: *out = Option::SendBuffer; return true;
         case SO_RCVBUF: *out = Option::ReceiveBuffer; return true;
         case SO_ERROR: *out = Option::Error; return true;
@@ -217,7 +218,7 @@ int send(SOCKET s, const char* buf, int len, int flags)
 {
     if (!ready())
         return SOCKET_ERROR;
-    if (flags != 0) {
+    if ((flags & ~MSG_OOB) != 0) {
         lastError = WSAEOPNOTSUPP;
         return SOCKET_ERROR;
     }
@@ -225,7 +226,7 @@ int send(SOCKET s, const char* buf, int len, int flags)
         lastError = WSAEFAULT;
         return SOCKET_ERROR;
     }
-    int r = winsock_sys::send(s, buf, len);
+    int r = winsock_sys::send(s, buf, len, (flags & MSG_OOB) != 0);
     return check(r) != 0 ? SOCKET_ERROR : r;
 }
 
@@ -233,8 +234,7 @@ int recv(SOCKET s, char* buf, int len, int flags)
 {
     if (!ready())
         return SOCKET_ERROR;
-    constexpr int kMsgPeek = 0x2;
-    if ((flags & ~kMsgPeek) != 0) {
+    if ((flags & ~MSG_PEEK) != 0) {
         lastError = WSAEOPNOTSUPP;
         return SOCKET_ERROR;
     }
@@ -242,7 +242,7 @@ int recv(SOCKET s, char* buf, int len, int flags)
         lastError = WSAEFAULT;
         return SOCKET_ERROR;
     }
-    int r = winsock_sys::recv(s, buf, len, (flags & kMsgPeek) != 0);
+    int r = winsock_sys::recv(s, buf, len, (flags & MSG_PEEK) != 0);
     return check(r) != 0 ? SOCKET_ERROR : r;
 }
 

@@ -62,6 +62,7 @@ inline constexpr int IPPROTO_UDP = 17;
 inline constexpr int SOL_SOCKET = 0xffff;
 inline constexpr int SO_REUSEADDR = 0x0004;
 inline constexpr int SO_KEEPALIVE = 0x0008;
+inline constexpr int SO_OOBINLINE = 0x0100;
 inline constexpr int SO_SNDBUF = 0x1001;
 inline constexpr int SO_RCVBUF = 0x1002;
 inline constexpr int SO_ERROR = 0x1007;
@@ -186,6 +187,9 @@ int bind(SOCKET s, const sockaddr* name, int namelen);
 int listen(SOCKET s, int backlog);
 SOCKET accept(SOCKET s, sockaddr* addr, int* addrlen);
 int connect(SOCKET s, const sockaddr* name, int namelen);
+// send takes MSG_OOB (the last byte urgent), recv MSG_PEEK.
+inline constexpr int MSG_OOB = 0x1;
+inline constexpr int MSG_PEEK = 0x2;
 int send(SOCKET s, const char* buf, int len, int flags);
 int recv(SOCKET s, char* buf, int len, int flags);
 int shutdown(SOCKET s, int how);

@@ -247,6 +247,7 @@ bool optionName(Option option, int* level, int* name)
     switch (option) {
     case Option::ReuseAddr: *level = SOL_SOCKET; *name = SO_REUSEADDR; return true;
     case Option::KeepAlive: *level = SOL_SOCKET; *name = SO_KEEPALIVE; return true;
+    case Option::OobInline: *level = SOL_SOCKET; *name = SO_OOBINLINE; return true;
     case Option::SendBuffer: *level = SOL_SOCKET; *name = SO_SNDBUF; return true;
     case Option::ReceiveBuffer: *level = SOL_SOCKET; *name = SO_RCVBUF; return true;
     case Option::NoDelay: *level = IPPROTO_TCP; *name = TCP_NODELAY; return true;
@@ -371,7 +372,7 @@ int connect(uint64_t handle, Ipv4 address)
     return 0;
 }
 
-int send(uint64_t handle, const void* data, int len)
+int send(uint64_t handle, const void* data, int len, bool urgent)
 {
     Use use(handle);
     if (!use)
@@ -381,7 +382,7 @@ int send(uint64_t handle, const void* data, int len)
     const char* p = static_cast<const char*>(data);
     int done = 0;
     for (;;) {
-        ssize_t n = ::send(use.fd(), p + done, static_cast<size_t>(len - done), MSG_NOSIGNAL);
+        ssize_t n = ::send(use.fd(), p + done, static_cast<size_t>(len - done), MSG_NOSIGNAL | (urgent ? MSG_OOB : 0));
         if (n >= 0) {
             done += static_cast<int>(n);
             if (done >= len || use.nonBlocking())

@@ -14,7 +14,7 @@ struct Ipv4 {
     uint16_t port;
 };
 
-enum class Option { ReuseAddr, KeepAlive, SendBuffer, ReceiveBuffer, NoDelay, Error };
+enum class Option { ReuseAddr, KeepAlive, OobInline, SendBuffer, ReceiveBuffer, NoDelay, Error };
 
 enum class Kind { Stream, Datagram };
 
@@ -25,7 +25,7 @@ int bind(uint64_t handle, Ipv4 address);
 int listen(uint64_t handle, int backlog);
 int64_t accept(uint64_t handle, Ipv4* peer);
 int connect(uint64_t handle, Ipv4 address);
-int send(uint64_t handle, const void* data, int len);
+int send(uint64_t handle, const void* data, int len, bool urgent = false);
 int recv(uint64_t handle, void* data, int len, bool peek);
 int shutdown(uint64_t handle, int how);
 int setNonBlocking(uint64_t handle, bool on);

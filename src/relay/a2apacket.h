@@ -14,7 +14,8 @@ struct A2aPacketHeader {
     uint16_t port;
     uint16_t kind;
     uint16_t code;
-    uint16_t reserved1;
+    // A2A_FLOW_* bits; 0 from a peer that knows none of them.
+    uint16_t flowFlags;
     uint16_t repCode;
     uint16_t errorCode;
     uint16_t mainLinkState;
@@ -25,7 +26,10 @@ struct A2aPacketHeader {
     // The tunnelled connection the packet belongs to; 0 names none (a peer
     // that leaves these bytes zero gets the behaviour of old).
     uint32_t connectionId;
-    uint8_t reserved2[4];
+    // With A2A_FLOW_CREDIT: how many data packets of each link the sender
+    // has taken from the stream so far (16-bit counters that wrap).
+    uint16_t mainLinkTaken;
+    uint16_t dataLinkTaken;
 };
 
 // The struct is the wire image: no gaps, and the host is little-endian.
@@ -35,7 +39,7 @@ static_assert(offsetof(A2aPacketHeader, marker) == 4);
 static_assert(offsetof(A2aPacketHeader, port) == 8);
 static_assert(offsetof(A2aPacketHeader, kind) == 10);
 static_assert(offsetof(A2aPacketHeader, code) == 12);
-static_assert(offsetof(A2aPacketHeader, reserved1) == 14);
+static_assert(offsetof(A2aPacketHeader, flowFlags) == 14);
 static_assert(offsetof(A2aPacketHeader, repCode) == 16);
 static_assert(offsetof(A2aPacketHeader, errorCode) == 18);
 static_assert(offsetof(A2aPacketHeader, mainLinkState) == 20);
@@ -44,7 +48,8 @@ static_assert(offsetof(A2aPacketHeader, dataLinkState) == 24);
 static_assert(offsetof(A2aPacketHeader, dataLinkFree) == 26);
 static_assert(offsetof(A2aPacketHeader, sequence) == 28);
 static_assert(offsetof(A2aPacketHeader, connectionId) == 32);
-static_assert(offsetof(A2aPacketHeader, reserved2) == 36);
+static_assert(offsetof(A2aPacketHeader, mainLinkTaken) == 36);
+static_assert(offsetof(A2aPacketHeader, dataLinkTaken) == 38);
 static_assert(std::endian::native == std::endian::little,
               "A2aPacketHeader is read and written in host order, which must be little-endian");
 
@@ -64,6 +69,14 @@ inline constexpr uint16_t KIND_DLINK_DATA = 4;    // bytes of the FTP data link
 inline constexpr uint16_t CONNECT_REQUEST = 1;
 inline constexpr uint16_t CONNECT_REPLY = 2;
 inline constexpr uint16_t DISCONNECT_REQUEST = 3;
+
+// flowFlags bits.
+// The sender counts what it takes (mainLinkTaken, dataLinkTaken) and holds
+// each link's data to the room the peer reports; it also passes half-closes on.
+inline constexpr uint16_t A2A_FLOW_CREDIT = 0x0001;
+// On a DISCONNECT_REQUEST: only the sender's direction has ended (its TCP
+// connection sent its FIN); the other direction goes on.
+inline constexpr uint16_t A2A_FLOW_HALF_CLOSE = 0x0002;
 
 // Reply codes (repCode of a CONNECT_REPLY); also the ReplyState values.
 inline constexpr uint16_t CONNECT_OK = 1;

@@ -17,8 +17,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int kSendWaitLimit = 20; // the 20th would-block answer ends a send
-constexpr auto kSendWait = 100ms;
 constexpr auto kRelayPause = 20ms;
 constexpr auto kReplyPoll = 50ms;
 constexpr auto kStartPoll = 5ms;
@@ -26,19 +24,14 @@ constexpr int kStartPolls = 200;
 constexpr auto kStopWait = 2000ms;
 constexpr auto kAcceptRetryPause = 200ms;
 constexpr auto kForwardDelay = 10ms;
-// A connection whose relay has ended keeps its socket while the reader still
-// takes what was written last; given up after this long without progress.
-constexpr auto kDeliveryStall = 10s;
-// A relay that is still writing what the peer sent gets up to 100 x 50 ms to
-// finish before its socket object is used for the next connection.
-constexpr auto kFinishPoll = 50ms;
-constexpr int kFinishPolls = 100;
 // Receive buffer of a relayed connection: room for several whole 10,240-byte
 // receives behind the window the kernel holds back, so a pass finds a full
 // chunk waiting instead of the tail of the sender's last burst.
 constexpr int kReceiveBuffer = 256 * 1024;
 // The most payload a queue slot can hold behind the header.
 constexpr uint32_t kSlotPayload = QUE_ENTRY_SIZE - A2A_HEADER_SIZE;
+static_assert(SOCKETTCP_BUFFER_SIZE >= QUE_ENTRY_SIZE, "a whole slot is taken into recvBuf");
+static_assert(SOCKETTCP_BUFFER_SIZE >= A2A_HEADER_SIZE + SOCKETTCP_RECV_CHUNK, "a packet is built in recvBuf");
 
 void sleepFor(std::chrono::milliseconds d) { std::this_thread::sleep_for(d); }
 
@@ -72,6 +65,13 @@ void setReceiveBuffer(SOCKET s)
     setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
 }
 
+// Urgent bytes stay in the stream, in their place (an FTP client's ABOR).
+void keepUrgentInline(SOCKET s)
+{
+    int one = 1;
+    setsockopt(s, SOL_SOCKET, SO_OOBINLINE, reinterpret_cast<const char*>(&one), sizeof one);
+}
+
 } // namespace
 
 uint32_t getLocalAddress()
@@ -99,9 +99,10 @@ uint32_t getLocalAddress()
 }
 
 QK_SOCKETTCP::QK_SOCKETTCP()
-    : recvLen(0), sendLen(0), listenSock(INVALID_SOCKET), sock(INVALID_SOCKET), isMainLink(1),
+    : recvLen(0), sendLen(0), sendOffset(0), recvError(0), listenSock(INVALID_SOCKET), sock(INVALID_SOCKET), isMainLink(1),
       role(SOCKET_ROLE_NONE), port(0), boundPort(0), stopFlag(0), replyState(REPLY_WAITING),
-      running(0), state(SOCKET_STATE_IDLE), connectionId(0), disconnectPending(0), localAddress(0), targetError(0)
+      running(0), state(SOCKET_STATE_IDLE), connectionId(0), takesFromPeer(0), peerHalfClose(0), localAddress(0),
+      targetError(0)
 {
     std::memcpy(tag, "QK_SOCKETTCP", sizeof tag);
     std::memset(recvBuf, 0, sizeof recvBuf);
@@ -126,6 +127,8 @@ void QK_SOCKETTCP::initSocket()
     std::memset(packetBuf, 0, sizeof packetBuf);
     recvLen = 0;
     sendLen = 0;
+    sendOffset = 0;
+    recvError = 0;
     clearAddress(&serverAddr);
     clearAddress(&clientAddr);
     clearAddress(&targetAddr);
@@ -140,7 +143,8 @@ void QK_SOCKETTCP::initSocket()
     sock = INVALID_SOCKET;
     isMainLink = 1;
     connectionId = 0;
-    disconnectPending = 0;
+    takesFromPeer = 0;
+    peerHalfClose = 0;
     localAddress = 0;
     fromPeer = std::make_unique<QK_QUE>();
     toPeer = std::make_unique<QK_QUE>();
@@ -151,7 +155,7 @@ void QK_SOCKETTCP::forgetConnection()
     fromPeer->reset();
     toPeer->reset();
     connectionId = 0;
-    disconnectPending = 0;
+    takesFromPeer = 0;
     localAddress = 0;
 }
 
@@ -175,9 +179,7 @@ void QK_SOCKETTCP::closeAfterDelivery()
     SOCKET s = sock.load();
     if (s != INVALID_SOCKET && shutdown(s, SD_SEND) == 0) {
         u_long left = 0;
-        u_long seen = 0;
         bool readerClosed = false;
-        auto moved = std::chrono::steady_clock::now();
         // A quick reader has it all (and the FIN) within a millisecond or two:
         // the pause grows from 1 ms to that of a relay pass.
         std::chrono::milliseconds pause = 1ms;
@@ -191,20 +193,24 @@ void QK_SOCKETTCP::closeAfterDelivery()
                 else if (n == SOCKET_ERROR && WSAGetLastError() != WSAEWOULDBLOCK)
                     break; // reset: nothing more arrives
             }
-            auto now = std::chrono::steady_clock::now();
-            if (left != seen) {
-                seen = left;
-                moved = now;
-            } else if (now - moved >= kDeliveryStall) {
-                trace("PORT%d: 相手が %lu バイトを %d 秒受け取らないため閉じます\n", port, left,
-                      static_cast<int>(kDeliveryStall.count()));
+            // After its FIN a reset shows only here: the count of unacknowledged
+            // bytes stays as it was.
+            if (pendingError() != 0)
                 break;
-            }
             sleepFor(pause);
             pause = std::min<std::chrono::milliseconds>(pause * 2, kRelayPause);
         }
     }
     closeConnection();
+}
+
+int QK_SOCKETTCP::pendingError() const
+{
+    int error = 0;
+    int len = sizeof error;
+    if (getsockopt(sock.load(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &len) == SOCKET_ERROR)
+        return WSAGetLastError();
+    return error;
 }
 
 void QK_SOCKETTCP::closeListener()
@@ -292,6 +298,7 @@ int QK_SOCKETTCP::acceptClient()
         return 0;
     }
     clientAddr = peer;
+    keepUrgentInline(s);
     sock = s;
     connectionId = newConnectionId();
     localAddress = localAddressOf(s);
@@ -303,14 +310,14 @@ int QK_SOCKETTCP::acceptClient()
 
 void QK_SOCKETTCP::prepareClient(int portNumber, const char* host, uint32_t connection)
 {
-    if (holdsSomething()) {
-        finishRelay();
+    if (holdsSomething())
         stopThread();
-    }
     port = portNumber;
     sock = socket(AF_INET, SOCK_STREAM, 0);
-    if (sock.load() != INVALID_SOCKET)
+    if (sock.load() != INVALID_SOCKET) {
         setReceiveBuffer(sock.load());
+        keepUrgentInline(sock.load());
+    }
     clearAddress(&targetAddr);
     targetAddr.sin_family = AF_INET;
     targetAddr.sin_port = htons(static_cast<u_short>(portNumber));
@@ -336,6 +343,7 @@ void QK_SOCKETTCP::prepareClient(int portNumber, const char* host, uint32_t conn
     state = SOCKET_STATE_IDLE;
     forgetConnection();
     connectionId = connection;
+    takesFromPeer = 1;
 }
 
 int QK_SOCKETTCP::connectClient()
@@ -349,6 +357,7 @@ int QK_SOCKETTCP::connectClient()
             error = WSAENOTSOCK;
         trace("connect Error : %d\n", error);
         closeConnection();
+        takesFromPeer = 0;
         WSASetLastError(error); // the caller reports this one
         return 0;
     }
@@ -360,25 +369,15 @@ int QK_SOCKETTCP::connectClient()
 
 int QK_SOCKETTCP::sendTcpData()
 {
-    if (sendLen <= 0)
-        return 1;
-    int sent = 0;
-    int waits = 0;
-    while (sent < sendLen) {
-        int n = send(sock.load(), reinterpret_cast<const char*>(packetBuf) + sent, sendLen - sent, 0);
+    while (sendOffset < sendLen) {
+        int n = send(sock.load(), reinterpret_cast<const char*>(packetBuf) + sendOffset, sendLen - sendOffset, 0);
         if (n != SOCKET_ERROR) {
-            sent += n;
+            sendOffset += n;
             continue;
         }
         int error = WSAGetLastError();
-        if (error == WSAEWOULDBLOCK) {
-            if (++waits >= kSendWaitLimit) {
-                trace("Thread:send Error Send WaitCount OVER : %d\n", error);
-                return 0;
-            }
-            sleepFor(kSendWait);
-            continue;
-        }
+        if (error == WSAEWOULDBLOCK)
+            return 1; // the reader pauses: the rest waits, and fromPeer with it
         trace("Thread:send Error : %d\n", error);
         return 0;
     }
@@ -399,6 +398,7 @@ int QK_SOCKETTCP::recvTcpData()
     }
     trace("Thread:recv Error : 0x%x,n=%d\n", static_cast<unsigned>(error), n);
     recvLen = 0;
+    recvError = error;
     return 0;
 }
 
@@ -469,25 +469,9 @@ void QK_SOCKETTCP::waitForThread()
     }
 }
 
-void QK_SOCKETTCP::finishRelay()
+bool QK_SOCKETTCP::carriesConnection() const
 {
-    if (!hThread.joinable() || role != SOCKET_ROLE_CLIENT || state != SOCKET_STATE_CONNECTED)
-        return;
-    // The relay ends by itself once it has written every packet queued for it
-    // (at the peer's DISCONNECT_REQUEST among them, or at the end of them).
-    disconnectPending = 1;
-    for (int i = 0; i < kFinishPolls; ++i) {
-        {
-            std::lock_guard<std::mutex> lock(threadMutex);
-            if (threadDone)
-                return;
-        }
-        if (state != SOCKET_STATE_CONNECTED)
-            return; // written; the relay waits only for the reader now
-        sleepFor(kFinishPoll);
-    }
-    trace("PORT%d: 前の接続の送信が %d ms で終わらないため切断します\n", port,
-          static_cast<int>(kFinishPoll.count() * kFinishPolls));
+    return running == 1 && state != SOCKET_STATE_ACCEPTING;
 }
 
 void QK_SOCKETTCP::stopThread()
@@ -530,10 +514,11 @@ A2aPacketHeader QK_SOCKETTCP::ownHeader(uint16_t kind) const
     return h;
 }
 
-void QK_SOCKETTCP::queueControl(uint16_t code)
+void QK_SOCKETTCP::queueControl(uint16_t code, uint16_t flags)
 {
     A2aPacketHeader h = ownHeader(isMainLink ? KIND_CONTROL : KIND_DLINK_CONTROL);
     h.code = code;
+    h.flowFlags = flags;
     writeA2aHeader(packetBuf, h);
     toPeer->enqEntry(A2A_HEADER_SIZE, packetBuf);
 }
@@ -541,6 +526,16 @@ void QK_SOCKETTCP::queueControl(uint16_t code)
 void QK_SOCKETTCP::queueConnectRequest() { queueControl(CONNECT_REQUEST); }
 
 void QK_SOCKETTCP::queueDisconnectRequest() { queueControl(DISCONNECT_REQUEST); }
+
+bool QK_SOCKETTCP::waitForRequestRoom()
+{
+    while (toPeer->count.load() >= QUE_SLOT_COUNT) {
+        if (stopFlag == 1)
+            return false;
+        sleepFor(kRelayPause);
+    }
+    return stopFlag == 0;
+}
 
 void QK_SOCKETTCP::queueConnectReply(int replyPort, int reply, int error)
 {
@@ -556,44 +551,69 @@ void QK_SOCKETTCP::queueConnectReply(int replyPort, int reply, int error)
 
 QK_SOCKETTCP::RelayEnd QK_SOCKETTCP::relayPass(bool reportFull)
 {
-    // 1. From the TCP connection, while toPeer has room.
-    if (toPeer->count.load() < QUE_SLOT_COUNT) {
-        recvLen = SOCKETTCP_RECV_CHUNK;
-        if (!recvTcpData())
-            return RelayEnd::Receive;
-        if (recvLen > 0) {
-            A2aPacketHeader h = ownHeader(isMainLink ? KIND_DATA : KIND_DLINK_DATA);
-            h.payloadSize = static_cast<uint16_t>(recvLen);
-            writeA2aHeader(packetBuf, h);
-            std::memcpy(packetBuf + A2A_HEADER_SIZE, recvBuf, static_cast<size_t>(recvLen));
-            toPeer->enqEntry(A2A_HEADER_SIZE + static_cast<uint32_t>(recvLen), packetBuf);
+    // 1. From the TCP connection, while toPeer has room. A full toPeer
+    // (the peer's reader pauses) leaves the bytes to the system, whose
+    // window then holds the local sender back.
+    if (!readEnded) {
+        if (toPeer->count.load() < QUE_SLOT_COUNT - SOCKETTCP_CONTROL_RESERVE) {
+            recvLen = SOCKETTCP_RECV_CHUNK;
+            if (!recvTcpData()) {
+                if (recvError != 0 || peerHalfClose != 1)
+                    return RelayEnd::Receive;
+                // The local end sends no more; what it still reads goes on.
+                readEnded = true;
+                queueControl(DISCONNECT_REQUEST, A2A_FLOW_HALF_CLOSE);
+                if (writeEnded)
+                    return RelayEnd::Both;
+            } else if (recvLen > 0) {
+                // Built in recvBuf: packetBuf may still hold bytes for the
+                // local end.
+                A2aPacketHeader h = ownHeader(isMainLink ? KIND_DATA : KIND_DLINK_DATA);
+                h.payloadSize = static_cast<uint16_t>(recvLen);
+                std::memmove(recvBuf + A2A_HEADER_SIZE, recvBuf, static_cast<size_t>(recvLen));
+                writeA2aHeader(recvBuf, h);
+                toPeer->enqEntry(A2A_HEADER_SIZE + static_cast<uint32_t>(recvLen), recvBuf);
+            }
+        } else if (reportFull) {
+            trace("PORT%d A2ASEND QUE FULL\n", port);
         }
-    } else if (reportFull) {
-        trace("PORT%d A2ASEND QUE FULL\n", port);
+    } else if (pendingError() != 0) {
+        return RelayEnd::Receive; // reset after the FIN: recv no longer tells
     }
 
-    // 2. One packet from the peer.
-    if (fromPeer->deqEntry(recvBuf) == 1) {
-        A2aPacketHeader h = readA2aHeader(recvBuf);
-        if (h.kind == KIND_DATA || h.kind == KIND_DLINK_DATA) {
-            uint32_t size = h.payloadSize;
-            if (size > kSlotPayload) {
-                // Cannot come from a slot; the header is damaged.
-                trace("PORT%d payloadSize=%u exceeds the queue slot: packet dropped\n", port,
-                      static_cast<unsigned>(size));
-            } else {
-                sendLen = static_cast<int32_t>(size);
-                std::memcpy(packetBuf, recvBuf + A2A_HEADER_SIZE, size);
-                if (!sendTcpData())
-                    return RelayEnd::Send;
+    // 2. Towards the TCP connection: the rest of the last packet, else one
+    // packet from the peer.
+    if (!writeEnded) {
+        if (sendOffset < sendLen) {
+            if (!sendTcpData())
+                return RelayEnd::Send;
+        } else if (fromPeer->deqEntry(recvBuf) == 1) {
+            A2aPacketHeader h = readA2aHeader(recvBuf);
+            if (h.kind == KIND_DATA || h.kind == KIND_DLINK_DATA) {
+                uint32_t size = h.payloadSize;
+                if (size > kSlotPayload) {
+                    // Cannot come from a slot; the header is damaged.
+                    trace("PORT%d payloadSize=%u exceeds the queue slot: packet dropped\n", port,
+                          static_cast<unsigned>(size));
+                } else {
+                    sendLen = static_cast<int32_t>(size);
+                    sendOffset = 0;
+                    std::memcpy(packetBuf, recvBuf + A2A_HEADER_SIZE, size);
+                    if (!sendTcpData())
+                        return RelayEnd::Send;
+                }
+            } else if ((h.kind == KIND_CONTROL || h.kind == KIND_DLINK_CONTROL) && h.code == DISCONNECT_REQUEST) {
+                if ((h.flowFlags & A2A_FLOW_HALF_CLOSE) == 0)
+                    return RelayEnd::Peer;
+                // The peer's end sends no more: so does this one, after
+                // everything written before.
+                shutdown(sock.load(), SD_SEND);
+                writeEnded = true;
+                takesFromPeer = 0;
+                if (readEnded)
+                    return RelayEnd::Both;
             }
-        } else if ((h.kind == KIND_CONTROL || h.kind == KIND_DLINK_CONTROL) &&
-                   h.code == DISCONNECT_REQUEST) {
-            return RelayEnd::Peer;
         }
-    } else if (disconnectPending.exchange(0) == 1) {
-        // Everything queued before the peer's disconnect is written.
-        return RelayEnd::Peer;
     }
 
     // 3. Pause: passes start 20 ms apart, the time of this one's work
@@ -611,10 +631,16 @@ QK_SOCKETTCP::RelayEnd QK_SOCKETTCP::relayPass(bool reportFull)
 QK_SOCKETTCP::RelayEnd QK_SOCKETTCP::relayUntilEnd(bool reportFull)
 {
     relayDue = std::chrono::steady_clock::now();
+    readEnded = false;
+    writeEnded = false;
+    sendLen = 0;
+    sendOffset = 0;
     for (;;) {
         RelayEnd end = relayPass(reportFull);
-        if (end != RelayEnd::None)
+        if (end != RelayEnd::None) {
+            takesFromPeer = 0;
             return end;
+        }
     }
 }
 
@@ -652,6 +678,8 @@ void QK_SOCKETTCP::executeServer()
     for (;;) {
         if (stopFlag == 1)
             break;
+        if (!waitForRequestRoom())
+            break;
         if (!acceptClient()) {
             if (stopFlag == 1)
                 break;
@@ -668,7 +696,7 @@ void QK_SOCKETTCP::executeServer()
         replyState = REPLY_WAITING;
         queueConnectRequest();
         fromPeer->reset();
-        disconnectPending = 0;
+        takesFromPeer = 1;
 
         int reply = REPLY_WAITING;
         bool stopped = false;
@@ -690,10 +718,12 @@ void QK_SOCKETTCP::executeServer()
             sleepFor(kReplyPoll);
         }
         if (stopped) {
+            takesFromPeer = 0;
             closeConnection();
             break;
         }
         if (reply == REPLY_CONNECT_NG) {
+            takesFromPeer = 0;
             closeConnection();
             continue;
         }
@@ -714,13 +744,14 @@ void QK_SOCKETTCP::executeServer()
             break;
         }
         state = SOCKET_STATE_IDLE;
-        if (end != RelayEnd::Peer)
+        if (end != RelayEnd::Peer && end != RelayEnd::Both)
             queueDisconnectRequest();
         endConnection(end);
         if (end == RelayEnd::Receive)
             trace("PORT(%d):PEERから切断されました.\n", port);
     }
-    queueDisconnectRequest();
+    if (lastEnd != RelayEnd::Both)
+        queueDisconnectRequest();
     endConnection(lastEnd);
     running = 0;
     trace("Server Thread end:port:%d\n", port);
@@ -729,8 +760,10 @@ void QK_SOCKETTCP::executeServer()
 
 QK_SOCKETTCP::RelayEnd QK_SOCKETTCP::relayAsClient()
 {
-    if (stopFlag == 1)
+    if (stopFlag == 1) {
+        takesFromPeer = 0;
         return RelayEnd::Stop;
+    }
     RelayEnd end = relayUntilEnd(false);
     if (end == RelayEnd::Receive)
         trace("Thread:Recv Fatal Error exit thread port=%d\n", port);
@@ -753,7 +786,8 @@ void QK_SOCKETTCP::executeClient()
     setNonBlocking();
     RelayEnd end = relayAsClient();
     trace("Client Thread:end :port:%d\n", port);
-    queueDisconnectRequest();
+    if (end != RelayEnd::Both)
+        queueDisconnectRequest(); // also the answer to the peer's own
     state = SOCKET_STATE_IDLE;
     endConnection(end);
     running = 0;
@@ -767,6 +801,7 @@ void QK_SOCKETTCP::executeClientOnConnect()
         int error = WSAGetLastError();
         trace("executeClientOnConnect() connectNG port=%d\n", port);
         queueConnectReply(port, CONNECT_NG, error);
+        takesFromPeer = 0;
         running = 0;
         state = SOCKET_STATE_IDLE;
         return;
@@ -776,7 +811,8 @@ void QK_SOCKETTCP::executeClientOnConnect()
     setNonBlocking();
     RelayEnd end = relayAsClient();
     trace("PortForward Client Thread:end :port:%d\n", port);
-    queueDisconnectRequest();
+    if (end != RelayEnd::Both)
+        queueDisconnectRequest();
     state = SOCKET_STATE_IDLE;
     endConnection(end);
     running = 0;

@@ -45,6 +45,9 @@ enum ReplyState : int32_t {
 
 inline constexpr int SOCKETTCP_BUFFER_SIZE = 33024;
 inline constexpr int SOCKETTCP_RECV_CHUNK = 10240;
+// Slots of toPeer that received data never takes: a connection's own control
+// packets (its half-close, then a DISCONNECT_REQUEST) always fit.
+inline constexpr int SOCKETTCP_CONTROL_RESERVE = 2;
 
 // 1 once WSAStartup succeeded (the first initSocket starts the layer).
 extern int32_t socketLayerReady;
@@ -87,16 +90,21 @@ public:
     // Blocking connect to targetAddr: 1 connected, 0 failed (the socket error
     // stays in WSAGetLastError of the calling thread).
     int connectClient();
-    // Relay thread: writes sendLen bytes of packetBuf (non-blocking socket,
-    // 19 sleeps of 100 ms at most for a full send buffer).
+    // Relay thread: writes what the system takes of packetBuf from sendOffset
+    // to sendLen, without waiting; the rest stays for the next pass. 0 when
+    // the send failed.
     int sendTcpData();
     // Relay thread: one receive of at most recvLen bytes into recvBuf.
-    // recvLen: bytes read, -1 nothing waiting, 0 failed (result 0).
+    // recvLen: bytes read, -1 nothing waiting, 0 at the end (result 0, with
+    // recvError 0 for the reader's FIN, else the socket error).
     int recvTcpData();
     // Starts the relay thread (threadProc) and waits up to 200 x 5 ms for it.
     void startThread();
     // The same with the forward thread (forwardThreadProc).
     void executeSocketOnConnect();
+    // A relay thread still carries a connection (it connects, relays or hands
+    // the last bytes to the reader): the next connection must wait for it.
+    bool carriesConnection() const;
     // Asks the thread to end, closes both sockets and waits for the thread.
     void stopThread();
     // Ends the thread, closes the sockets and destroys both queues.
@@ -116,6 +124,8 @@ public:
     int32_t recvLen;
     unsigned char packetBuf[SOCKETTCP_BUFFER_SIZE];
     int32_t sendLen;
+    int32_t sendOffset; // bytes of packetBuf already written
+    int32_t recvError;
     std::atomic<SOCKET> listenSock;
     std::atomic<SOCKET> sock;
     sockaddr_in serverAddr;
@@ -136,16 +146,23 @@ public:
     // queues: drawn at each accept, taken from the peer's request by a client
     // socket (0 when the peer names none).
     std::atomic<uint32_t> connectionId;
-    // The peer's DISCONNECT_REQUEST found fromPeer full: the relay ends the
-    // connection once it has written everything queued before it.
-    std::atomic<int32_t> disconnectPending;
+    // 1 while the relay still takes packets of the connection from fromPeer:
+    // from the accept or the prepared connect until the direction towards the
+    // local program has ended. Packets that come later have nowhere to go.
+    std::atomic<int32_t> takesFromPeer;
+    // Set by the stream: the peer passes half-closes on (its packets carry
+    // A2A_FLOW_CREDIT). Otherwise a FIN ends the whole connection.
+    std::atomic<int32_t> peerHalfClose;
     // This end's IPv4 address (network order) of the connection accepted or
     // made last: where the local program reached us, or where we reached it.
     // 0 when there is none or it could not be read.
     std::atomic<uint32_t> localAddress;
 
 private:
-    enum class RelayEnd { None, Receive, Send, Peer, Stop };
+    // Receive: the local end closed (a FIN the peer cannot pass on) or failed;
+    // Send: a write failed; Peer: the peer ended the connection; Both: each
+    // direction ended with its half-close; Stop: stopThread asked.
+    enum class RelayEnd { None, Receive, Send, Peer, Both, Stop };
 
     void startWith(int (*entry)(QK_SOCKETTCP*), const char* failText, const char* madeText);
     RelayEnd relayPass(bool reportFull);
@@ -160,7 +177,12 @@ private:
     // step's trace (a socket made before it stays in listenSock).
     int openListener(uint32_t address, int portNumber, int backlog = 1);
     void queueConnectRequest();
-    void queueControl(uint16_t code);
+    void queueControl(uint16_t code, uint16_t flags = 0);
+    // The next connection waits in the accept queue until toPeer has room
+    // for its CONNECT_REQUEST; false when the thread is asked to stop.
+    bool waitForRequestRoom();
+    // A reset or error the socket holds (SO_ERROR), 0 when none.
+    int pendingError() const;
     // A cleared header of this socket's link, port and connection.
     A2aPacketHeader ownHeader(uint16_t kind) const;
     // Empties both queues and forgets the connection.
@@ -170,20 +192,19 @@ private:
     // socket would be left to the system with what a slow reader has not
     // taken yet, an orphan that the system may drop without a byte or a
     // close more. So the FIN follows those bytes and the socket is kept until
-    // the reader has them all (or resets, stopThread asks, or nothing moves
-    // for 10 s); what the reader still sends is read and dropped meanwhile.
+    // the reader has them all (or resets, or stopThread asks), however long
+    // it pauses; what the reader still sends is read and dropped meanwhile.
     void closeAfterDelivery();
     void closeListener();
     bool holdsSomething() const;
     void threadEnded();
     void waitForThread();
-    // Before the object takes the next connection: a client relay that still
-    // runs writes what fromPeer holds and ends by itself; the user-interface
-    // thread waits for that, bounded (the relay needs nothing from it).
-    void finishRelay();
 
     int32_t targetError; // why targetAddr holds no address (a failed lookup)
     std::chrono::steady_clock::time_point relayDue; // start of the next relay pass
+    // The two directions of the connection relayed now (relay thread only).
+    bool readEnded = false;  // the local end's FIN
+    bool writeEnded = false; // the peer's half-close, passed on with shutdown
     std::mutex threadMutex;
     std::condition_variable threadCv;
     bool threadDone = true;

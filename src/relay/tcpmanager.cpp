@@ -96,6 +96,7 @@ QK_SOCKETTCP* QK_TCPMANAGER::getMainSocket()
     if (!mainSocket) {
         mainSocket = new QK_SOCKETTCP();
         mainSocket->initSocket();
+        mainSocket->peerHalfClose = peerHalfClose;
     }
     return mainSocket;
 }
@@ -106,8 +107,18 @@ QK_SOCKETTCP* QK_TCPMANAGER::getDataLinkSocket()
         dataLinkSocket = new QK_SOCKETTCP();
         dataLinkSocket->initSocket();
         dataLinkSocket->isMainLink = 0;
+        dataLinkSocket->peerHalfClose = peerHalfClose;
     }
     return dataLinkSocket;
+}
+
+void QK_TCPMANAGER::setPeerHalfClose(int32_t on)
+{
+    peerHalfClose = on;
+    if (mainSocket)
+        mainSocket->peerHalfClose = on;
+    if (dataLinkSocket)
+        dataLinkSocket->peerHalfClose = on;
 }
 
 void QK_TCPMANAGER::closeSocket(QK_SOCKETTCP*& socketObject)

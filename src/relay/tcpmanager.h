@@ -39,12 +39,16 @@ public:
     virtual void endUnusedDataLink();
     // Tears down and deletes whatever sockets are left; no log line.
     virtual ~QK_TCPMANAGER();
+    // The peer passes half-closes on (1) or not (0): told to every socket,
+    // now and when it is made.
+    void setPeerHalfClose(int32_t on);
 
     char tag[14];
     int32_t port;
     QK_SOCKETTCP* mainSocket;
     QK_SOCKETTCP* dataLinkSocket;
     int32_t role;
+    int32_t peerHalfClose = 0;
 
 protected:
     QK_SOCKETTCP* getMainSocket();

@@ -324,11 +324,13 @@ void QK_SKYPEAPPLICATION::handleReceived(const char* text, const char* list)
     }
     // The whole list is parsed; a malformed entry anywhere sends no READ.
     // Only the first entry is read on this notification: Skype repeats
-    // RECEIVED while texts wait.
+    // RECEIVED while texts wait. A stream that holds a packet for a full
+    // queue is passed over; it reads by itself once the packet has gone on.
     char token[APPLICATION_TOKEN_SIZE];
     StreamEntry first{};
+    bool found = false;
     const char* p = list;
-    for (bool isFirst = true; p != nullptr; isFirst = false) {
+    while (p != nullptr) {
         StreamEntry entry{};
         p = readEntryUser(p, entry, "書式エラー:APPLICATION RECEIVED %s\n", text);
         if (p == nullptr)
@@ -341,9 +343,16 @@ void QK_SKYPEAPPLICATION::handleReceived(const char* text, const char* list)
         entry.id = decimal(token);
         p = nextToken(p, token, sizeof token, nullptr);
         entry.count = decimal(token);
-        if (isFirst)
+        QK_SKYPESTREAM* stream = findStream(entry);
+        if (stream != nullptr && stream->holdsPacket()) {
+            stream->deferRead();
+        } else if (!found) {
             first = entry;
+            found = true;
+        }
     }
+    if (!found)
+        return;
 
     char command[APPLICATION_COMMAND_SIZE];
     std::snprintf(command, sizeof command, "ALTER APPLICATION %s READ %s:%d", name, first.user, first.id);

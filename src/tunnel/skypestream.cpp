@@ -63,16 +63,6 @@ void logLine(int kind, const char* format, const char* a, const char* b, int num
     QK_EVENTLOG::getInstance()->writeLog(kind, line);
 }
 
-// A from-peer queue that its relay thread can still drain: the socket is
-// connected, or its thread runs and is not back in accept (a forward thread
-// that is still connecting). Packets for a connection that has ended are not
-// waited for.
-bool drains(QK_SOCKETTCP* socket)
-{
-    int socketState = socket->state;
-    return socketState == SOCKET_STATE_CONNECTED || (socket->running == 1 && socketState != SOCKET_STATE_ACCEPTING);
-}
-
 } // namespace
 
 QK_SKYPESTREAM::AliveGuard::AliveGuard(QK_SKYPESTREAM* owner) : stream(owner), next(owner->guards), alive(true)
@@ -90,7 +80,8 @@ QK_SKYPESTREAM::QK_SKYPESTREAM()
     : tag{}, seen(0), forwardHost{}, forwardPort(0), packetBuffer(nullptr), packetBufferSize(0), sendSeq(0),
       recvSeq(0), localPort(0), user{}, streamId(0), appName{}, sendReady(1), peerMainState(0), peerMainFree(0),
       peerDataLinkState(0), peerDataLinkFree(0), tcpManager(nullptr), idleTicks(0), bytesSent(0),
-      bytesReceived(0), announcedPorts{-1, -1, -1, -1}, announcedNext(0), announcedSession(0), guards(nullptr),
+      bytesReceived(0), peerFlow(0), dataSent{}, dataTaken{}, peerTaken{}, reportedFree{}, reportedTaken{},
+      announcedPorts{-1, -1, -1, -1}, announcedNext(0), announcedSession(0), guards(nullptr), readDeferred(0),
       smallCommand{}, smallHex{}, smallPacket{}
 {
     packetBuffer = smallPacket;
@@ -155,17 +146,28 @@ int QK_SKYPESTREAM::sendPacket(unsigned char* packet, int length)
     }
     A2aPacketHeader header = readA2aHeader(packet);
     if (tcpManager != nullptr) {
-        QK_SOCKETTCP* mainSocket = tcpManager->mainSocket;
-        if (mainSocket != nullptr && mainSocket->fromPeer != nullptr) {
+        QK_SOCKETTCP* mainSocket = linkSocket(Link::Main);
+        if (mainSocket != nullptr) {
             header.mainLinkState = static_cast<uint16_t>(mainSocket->state);
-            header.mainLinkFree = static_cast<uint16_t>(kQueueCapacity - mainSocket->fromPeer->count);
+            header.mainLinkFree = static_cast<uint16_t>(freeSlots(Link::Main));
+            reportedFree[0] = header.mainLinkFree;
+            reportedTaken[0] = dataTaken[0];
         }
-        QK_SOCKETTCP* dataSocket = tcpManager->dataLinkSocket;
-        if (dataSocket != nullptr && dataSocket->fromPeer != nullptr) {
+        QK_SOCKETTCP* dataSocket = linkSocket(Link::Data);
+        if (dataSocket != nullptr) {
             header.dataLinkState = static_cast<uint16_t>(dataSocket->state);
-            header.dataLinkFree = static_cast<uint16_t>(kQueueCapacity - dataSocket->fromPeer->count);
+            header.dataLinkFree = static_cast<uint16_t>(freeSlots(Link::Data));
+            reportedFree[1] = header.dataLinkFree;
+            reportedTaken[1] = dataTaken[1];
         }
     }
+    header.flowFlags = static_cast<uint16_t>(header.flowFlags | A2A_FLOW_CREDIT);
+    header.mainLinkTaken = dataTaken[0];
+    header.dataLinkTaken = dataTaken[1];
+    if (header.kind == KIND_DATA)
+        ++dataSent[0];
+    else if (header.kind == KIND_DLINK_DATA)
+        ++dataSent[1];
     header.sequence = sendSeq;
     ++sendSeq;
     bytesSent += header.payloadSize;
@@ -224,25 +226,38 @@ void QK_SKYPESTREAM::intervalTimer()
     if (tcpManager == nullptr)
         return;
     tcpManager->endUnusedDataLink();
+    if (releaseHeld() == 0)
+        return;   // the link is lost and this stream with it
     if (sendReady == 0)
         return;
 
+    // A link's data waits in its queue while the peer has no room for it;
+    // its control packets (always 40 bytes) need none.
     bool mainSent = false;
     QK_SOCKETTCP* mainSocket = tcpManager->mainSocket;
-    if (mainSocket != nullptr && mainSocket->toPeer != nullptr && mainSocket->toPeer->deqEntry(tickBuffer) == 1) {
-        noteAnnouncedPort(tickBuffer);
-        A2aPacketHeader header = readA2aHeader(tickBuffer);
-        if (sendPacket(tickBuffer, header.headerSize + header.payloadSize) != 1)
-            return;   // the link is lost and this stream with it
-        trace("QK_SKYPESTREAM::intervalTimer():Send A2A packet deque port=%d,kind=%d\n", header.port, header.kind);
-        mainSent = true;
+    if (mainSocket != nullptr && mainSocket->toPeer != nullptr) {
+        uint32_t front = mainSocket->toPeer->frontSize();
+        if (front > kHeaderSize && !hasCredit(Link::Main)) {
+            trace("SKIP SEND A2A data: no room at the peer\n");
+        } else if (front != 0 && mainSocket->toPeer->deqEntry(tickBuffer) == 1) {
+            noteAnnouncedPort(tickBuffer);
+            A2aPacketHeader header = readA2aHeader(tickBuffer);
+            if (sendPacket(tickBuffer, header.headerSize + header.payloadSize) != 1)
+                return;   // the link is lost and this stream with it
+            trace("QK_SKYPESTREAM::intervalTimer():Send A2A packet deque port=%d,kind=%d\n", header.port,
+                  header.kind);
+            mainSent = true;
+        }
     }
 
     QK_SOCKETTCP* dataSocket = tcpManager != nullptr ? tcpManager->dataLinkSocket : nullptr;
-    if (dataSocket != nullptr) {
-        if (peerMainState == SOCKET_STATE_CONNECTED && peerMainFree <= STREAM_DLINK_GATE_FREE) {
+    if (dataSocket != nullptr && dataSocket->toPeer != nullptr) {
+        uint32_t front = dataSocket->toPeer->frontSize();
+        if (peerFlow == 0 && peerMainState == SOCKET_STATE_CONNECTED && peerMainFree <= STREAM_DLINK_GATE_FREE) {
             trace("SKIP SEND A2A data-link data\n");
-        } else if (dataSocket->toPeer != nullptr && dataSocket->toPeer->deqEntry(tickBuffer) == 1) {
+        } else if (front > kHeaderSize && !hasCredit(Link::Data)) {
+            trace("SKIP SEND A2A data-link data: no room at the peer\n");
+        } else if (front != 0 && dataSocket->toPeer->deqEntry(tickBuffer) == 1) {
             A2aPacketHeader header = readA2aHeader(tickBuffer);
             if (sendPacket(tickBuffer, header.headerSize + header.payloadSize) != 1)
                 return;
@@ -254,11 +269,117 @@ void QK_SKYPESTREAM::intervalTimer()
 
     if (mainSent)
         return;
+    if (owesRoomReport()) {
+        if (sendKeepAlive() != 0)
+            idleTicks = 0;
+        return;
+    }
     if (idleTicks < STREAM_KEEPALIVE_TICKS) {
         ++idleTicks;
     } else if (sendKeepAlive() != 0) {
         idleTicks = 0;
     }
+}
+
+bool QK_SKYPESTREAM::holdsPacket() const { return held.what != Held::What::None; }
+
+void QK_SKYPESTREAM::deferRead() { readDeferred = 1; }
+
+int QK_SKYPESTREAM::freeSlots(Link link) const
+{
+    QK_SOCKETTCP* socket = linkSocket(link);
+    if (socket == nullptr)
+        return 0;
+    int free = kQueueCapacity - socket->fromPeer->count;
+    if (held.what == Held::What::Packet && held.link == link)
+        --free;
+    return std::clamp(free, 0, kQueueCapacity);
+}
+
+bool QK_SKYPESTREAM::hasCredit(Link link) const
+{
+    if (peerFlow == 0)
+        return true;   // a peer that does not count keeps the old pacing
+    int i = index(link);
+    uint16_t inFlight = static_cast<uint16_t>(dataSent[i] - peerTaken[i]);
+    int peerFree = link == Link::Main ? peerMainFree : peerDataLinkFree;
+    return peerFree - static_cast<int>(inFlight) > STREAM_CREDIT_RESERVE;
+}
+
+bool QK_SKYPESTREAM::owesRoomReport() const
+{
+    if (peerFlow == 0)
+        return false;
+    for (Link link : {Link::Main, Link::Data}) {
+        if (linkSocket(link) == nullptr)
+            continue;
+        int i = index(link);
+        // What the peer may still count on: the room told last, less what
+        // it has sent since (taken here meanwhile).
+        int believed = reportedFree[i] - static_cast<uint16_t>(dataTaken[i] - reportedTaken[i]);
+        if (believed <= STREAM_CREDIT_LOW && freeSlots(link) >= believed + STREAM_CREDIT_STEP)
+            return true;
+    }
+    return false;
+}
+
+void QK_SKYPESTREAM::hold(QK_SOCKETTCP* socket, Link link, const unsigned char* header, const unsigned char* payload,
+                          size_t payloadSize, bool split)
+{
+    LargeBuffers& buffers = large();
+    size_t room = sizeof buffers.held - kHeaderSize;
+    held.what = Held::What::Packet;
+    held.link = link;
+    held.connection = socket->connectionId;
+    held.header = readA2aHeader(header);
+    held.offset = 0;
+    held.payloadLeft = std::min(payloadSize, room);
+    held.split = split;
+    std::memmove(buffers.held + kHeaderSize, payload, held.payloadLeft);
+    trace("QK_SKYPESTREAM: from-peer queue full, packet held port=%d\n", socket->port);
+}
+
+int QK_SKYPESTREAM::releaseHeld()
+{
+    if (held.what == Held::What::None)
+        return 1;
+    QK_SOCKETTCP* socket = linkSocket(held.link);
+    if (held.what == Held::What::ConnectRequest) {
+        if (socket != nullptr && socket->carriesConnection())
+            return 1;   // the earlier connection still hands its last bytes over
+        Link link = held.link;
+        A2aPacketHeader header = held.header;
+        held.what = Held::What::None;
+        AliveGuard guard(this);
+        onConnectRequest(link, header);
+        if (!guard.alive)
+            return 0;
+    } else if (socket == nullptr || socket->takesFromPeer != 1 || socket->connectionId != held.connection) {
+        trace("QK_SKYPESTREAM: held packet for an ended connection dropped\n");
+        held.what = Held::What::None;
+    } else {
+        unsigned char* bytes = large().held;
+        do {
+            size_t piece = held.split ? std::min<size_t>(held.payloadLeft, A2A_MAX_PAYLOAD) : held.payloadLeft;
+            A2aPacketHeader header = held.header;
+            header.payloadSize = static_cast<uint16_t>(piece);
+            // The header goes in front of the piece, over bytes already queued.
+            unsigned char* at = bytes + held.offset;
+            writeA2aHeader(at, header);
+            if (socket->fromPeer->enqEntry(static_cast<uint32_t>(kHeaderSize + piece), at) != 1)
+                return 1;   // still full
+            held.offset += piece;
+            held.payloadLeft -= piece;
+        } while (held.payloadLeft > 0);
+        held.what = Held::What::None;
+    }
+    if (held.what != Held::What::None || readDeferred == 0)
+        return 1;
+    readDeferred = 0;
+    std::snprintf(smallCommand, sizeof smallCommand, "ALTER APPLICATION %s READ %s:%d", appName, user, streamId);
+    AliveGuard guard(this);
+    QK_SKYPECOM::getInstance()->sendCommand(smallCommand);
+    return guard.alive ? 1 : 0;
 }
 
 bool QK_SKYPESTREAM::namesOtherConnection(const QK_SOCKETTCP* socket, const A2aPacketHeader& header, const char* what)
@@ -279,18 +400,19 @@ QK_SOCKETTCP* QK_SKYPESTREAM::linkSocket(Link link) const
 
 int QK_SKYPESTREAM::deliverData(QK_SOCKETTCP* socket, Link link, int port, uint32_t size)
 {
-    QK_QUE* queue = socket->fromPeer.get();
-    for (int waits = 0; waits < STREAM_QUEUE_WAITS && queue->count >= kQueueCapacity && drains(socket); ++waits) {
-        trace("#WAIT\n");
-        Sleep(STREAM_QUEUE_WAIT_MS);
-    }
-    if (queue->enqEntry(size, packetBuffer) == 1)
-        return 1;
-
-    if (!drains(socket)) {
+    if (socket->takesFromPeer != 1) {
         // The connection this packet belonged to has already ended.
         trace("QK_SKYPESTREAM::repRead() packet for an ended connection dropped port=%d\n", port);
         return 1;
+    }
+    QK_QUE* queue = socket->fromPeer.get();
+    if (size <= QUE_ENTRY_SIZE) {
+        if (held.what == Held::What::None) {
+            if (queue->enqEntry(size, packetBuffer) != 1)
+                hold(socket, link, packetBuffer, packetBuffer + kHeaderSize, size - kHeaderSize, false);
+            return 1;
+        }
+        trace("QK_SKYPESTREAM::repRead() packet while another is held port=%d\n", port);
     }
 
     // The connection cannot take the packet: rather than leave a hole in the
@@ -368,14 +490,19 @@ int QK_SKYPESTREAM::deliverFtpText(QK_SOCKETTCP* socket, int port, size_t payloa
         writeA2aHeader(packetBuffer, header);
         return deliverData(socket, Link::Main, port, static_cast<uint32_t>(kHeaderSize + payloadSize));
     }
-    // Grown beyond one packet by the rewriting: the rest follows in further packets.
+    // Grown beyond one packet by the rewriting: the rest follows in further
+    // packets; what the queue cannot take yet waits in the stream.
+    if (socket->takesFromPeer != 1 || held.what != Held::What::None)
+        return deliverData(socket, Link::Main, port, static_cast<uint32_t>(kHeaderSize + payloadSize));
     unsigned char* payload = packetBuffer + kHeaderSize;
     for (;;) {
         size_t piece = payloadSize < A2A_MAX_PAYLOAD ? payloadSize : A2A_MAX_PAYLOAD;
         header.payloadSize = static_cast<uint16_t>(piece);
         writeA2aHeader(packetBuffer, header);
-        if (deliverData(socket, Link::Main, port, static_cast<uint32_t>(kHeaderSize + piece)) == 0)
-            return 0;
+        if (socket->fromPeer->enqEntry(static_cast<uint32_t>(kHeaderSize + piece), packetBuffer) != 1) {
+            hold(socket, Link::Main, packetBuffer, payload, payloadSize, true);
+            return 1;
+        }
         payloadSize -= piece;
         if (payloadSize == 0)
             return 1;
@@ -484,6 +611,18 @@ void QK_SKYPESTREAM::onConnectRequest(Link link, const A2aPacketHeader& header)
             trace("A2A CONNECT-REQUEST passed over: a client application connects nowhere port=%d\n", port);
             return;
         }
+    }
+    QK_SOCKETTCP* earlier = link == Link::Main ? tcpManager->mainSocket : tcpManager->dataLinkSocket;
+    if (earlier != nullptr && earlier->carriesConnection()) {
+        // The connection before still hands its last bytes to its reader:
+        // the request waits for its end (and the stream with it).
+        trace("A2A CONNECT-REQUEST waits for the connection before port=%d\n", port);
+        held.what = Held::What::ConnectRequest;
+        held.link = link;
+        held.header = header;
+        return;
+    }
+    if (link == Link::Main) {
         // The stream's own forward port and host, never the packet's port.
         connected = tcpManager->notifyTcpConnectRequest(forwardPort, forwardHost, header.connectionId);
         logPort = forwardPort;
@@ -542,15 +681,19 @@ void QK_SKYPESTREAM::onDisconnectRequest(Link link, const A2aPacketHeader& heade
         } else {
             tcpManager->notifyDataLinkDisconnect(port);
         }
-    } else if (socket->fromPeer->enqEntry(size, packetBuffer) == 1) {
+    } else if (socket->takesFromPeer != 1) {
+        trace("QK_SKYPESTREAM::repRead() DISCONNECT-REQUEST for an ended connection dropped port=%d\n", port);
+    } else if (held.what == Held::What::None && socket->fromPeer->enqEntry(size, packetBuffer) == 1) {
         if (main)
             trace("PEERからのDISCONNECTをQUEしました\n");
-    } else {
+    } else if (held.what == Held::What::None) {
         // After the packets that fill the queue: the relay ends the connection
         // once it has written them.
-        socket->disconnectPending = 1;
+        hold(socket, link, packetBuffer, packetBuffer + kHeaderSize, 0, false);
         if (main)
             trace("PEERからのDISCONNECTを待ち行列の後に置きました\n");
+    } else {
+        trace("QK_SKYPESTREAM::repRead() DISCONNECT-REQUEST while a packet is held port=%d\n", port);
     }
     logLine(LOG_EV, texts.disconnected, user, forwardHost, port);
 }
@@ -614,6 +757,15 @@ void QK_SKYPESTREAM::repRead(const char* text)
     peerMainFree = header.mainLinkFree;
     peerDataLinkState = header.dataLinkState;
     peerDataLinkFree = header.dataLinkFree;
+    if ((header.flowFlags & A2A_FLOW_CREDIT) != 0) {
+        peerFlow = 1;
+        peerTaken[0] = header.mainLinkTaken;
+        peerTaken[1] = header.dataLinkTaken;
+    }
+    if (header.kind == KIND_DATA)
+        ++dataTaken[0];
+    else if (header.kind == KIND_DLINK_DATA)
+        ++dataTaken[1];
     if (header.sequence != recvSeq) {
         trace("SEQ NO Error headerSEQ=%d, thisSEQ=%d\n", static_cast<int>(header.sequence),
               static_cast<int>(recvSeq));
@@ -624,6 +776,7 @@ void QK_SKYPESTREAM::repRead(const char* text)
     bytesReceived += header.payloadSize;
     if (tcpManager == nullptr)
         return;
+    tcpManager->setPeerHalfClose(peerFlow);
 
     switch (header.kind) {
     case KIND_NULL:

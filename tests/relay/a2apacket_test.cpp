@@ -29,10 +29,10 @@ TEST(A2aPacket, KeepAliveIsFortyBytesWithTheMarkerAndZerosElsewhere)
     ASSERT_EQ(b.size(), 40u);
     const std::vector<unsigned char> expected = {
         40, 0, 0, 0, 2, 0, 1, 0,   // headerSize, payloadSize, marker
-        0, 0, 0, 0, 0, 0, 0, 0,    // port, kind, code, reserved1
+        0, 0, 0, 0, 0, 0, 0, 0,    // port, kind, code, flowFlags
         0, 0, 0, 0, 2, 0, 30, 0,   // repCode, errorCode, mainLinkState, mainLinkFree
         0, 0, 0, 0, 4, 3, 2, 1,    // dataLinkState, dataLinkFree, sequence
-        0, 0, 0, 0, 0, 0, 0, 0};   // connectionId, reserved2
+        0, 0, 0, 0, 0, 0, 0, 0};   // connectionId, mainLinkTaken, dataLinkTaken
     EXPECT_EQ(b, expected);
 }
 
@@ -43,7 +43,7 @@ TEST(A2aPacket, ConnectionIdTakesTheFirstFourOfTheOnceReservedBytes)
     auto b = bytesOf(h);
     EXPECT_EQ(std::vector<unsigned char>(b.begin() + 32, b.end()),
               (std::vector<unsigned char>{0x0d, 0x0c, 0x0b, 0x0a, 0, 0, 0, 0}));
-    EXPECT_EQ(u16At(b, 14), 0); // reserved1 stays 0
+    EXPECT_EQ(u16At(b, 14), 0); // flowFlags stay 0
 }
 
 TEST(A2aPacket, ConnectReplyNgReadsFromOffsetEight)

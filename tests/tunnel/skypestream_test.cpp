@@ -468,12 +468,12 @@ TEST_F(StreamTest, MainLinkDisconnectRequestGoesToTheQueueAfterTheDataOrTheManag
     ASSERT_TRUE(dequeue(main->fromPeer.get(), &header));
     EXPECT_EQ(header.code, DISCONNECT_REQUEST);
     EXPECT_EQ(header.port, 2121);
-    // A full queue: the relay ends the connection once it has written what
-    // waits; the manager stops nothing.
+    // A full queue: the request waits in the stream behind what waits there;
+    // the manager stops nothing.
     fill(main->fromPeer.get(), 30);
     read(makePacket(KIND_CONTROL, DISCONNECT_REQUEST, 80, 2));
     EXPECT_EQ(manager->calls, Strings{"disconnect 80"});
-    EXPECT_EQ(main->disconnectPending, 1);
+    EXPECT_TRUE(stream->holdsPacket());
     EXPECT_EQ(main->fromPeer->count, 30);
     EXPECT_EQ(hub.logLines, (Strings{"EV:alice:TCP切断要求: 127.0.0.1 Port=80 切断",
                                      "EV:alice:TCP切断要求: 127.0.0.1 Port=2121 切断",
@@ -812,7 +812,12 @@ TEST_F(StreamTest, DataLinkDisconnectBehindAFullQueueWaitsForTheData)
     fill(data->fromPeer.get(), 30);
     read(makePacket(KIND_DLINK_CONTROL, DISCONNECT_REQUEST, 3000, 0));
     EXPECT_TRUE(manager->calls.empty());
-    EXPECT_EQ(data->disconnectPending, 1);
+    EXPECT_TRUE(stream->holdsPacket());
+    EXPECT_EQ(data->fromPeer->count, 30);
+    A2aPacketHeader first;
+    ASSERT_TRUE(dequeue(data->fromPeer.get(), &first));
+    tick();
+    EXPECT_FALSE(stream->holdsPacket());
     EXPECT_EQ(data->fromPeer->count, 30);
     EXPECT_EQ(hub.logLines, Strings{"EV:alice:TCP切断要求(d-link): 127.0.0.1 Port=3000 切断"});
 }
@@ -845,55 +850,243 @@ TEST_F(StreamTest, DataForAnEndedConnectionIsDroppedWithoutWaiting)
     EXPECT_TRUE(hub.logLines.empty());
 }
 
-TEST_F(StreamTest, FullQueueWaitsForTheRelayAndLosesNothing)
+// A packet for a full queue waits in the stream, not on the user-interface
+// thread: the stream reads no more of Skype meanwhile (its RECEIVED is passed
+// over), another stream goes on, and a later tick lets the packet go on and
+// reads what Skype kept. Nothing is lost, nothing is cut.
+TEST_F(StreamTest, FullQueueHoldsThePacketForALaterTickWhileAnotherStreamFlows)
 {
     open();
     QK_SOCKETTCP* main = manager->addMainSocket(80, SOCKET_STATE_CONNECTED);
     for (int i = 0; i < 30; ++i)
         queuePacket(main->fromPeer.get(), makePacket(KIND_DATA, 0, 80, 0, "p" + std::to_string(i)));
-    Strings relayed;
-    std::thread relay([&] {
-        // The relay thread takes one packet per 20 ms pass, after a stall.
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        for (int i = 0; i < 31; ++i) {
-            A2aPacketHeader header;
-            std::string payload;
-            for (int tries = 0; tries < 500 && !dequeue(main->fromPeer.get(), &header, &payload); ++tries)
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            relayed.push_back(payload);
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    });
+    QK_SKYPESTREAM* other = openStream(2, "alice", 6);
+    ASSERT_NE(other, nullptr);
+    QK_SOCKETTCP* otherMain = fakeManager(other)->addMainSocket(2401, SOCKET_STATE_CONNECTED);
+    takeCommands();
+    hub.logLines.clear();
+
     read(makePacket(KIND_DATA, 0, 80, 0, "kept"));
-    relay.join();
-    ASSERT_EQ(relayed.size(), 31u);
-    for (int i = 0; i < 30; ++i)
-        EXPECT_EQ(relayed[static_cast<size_t>(i)], "p" + std::to_string(i));
-    EXPECT_EQ(relayed[30], "kept");
-    EXPECT_TRUE(takeWrites().empty());
+    EXPECT_TRUE(stream->holdsPacket());
+    EXPECT_EQ(main->fromPeer->count, 30);
+    EXPECT_TRUE(takeCommands().empty());
+    EXPECT_TRUE(hub.logLines.empty());
+    appNotify(channel, "RECEIVED alice:5=90");
+    EXPECT_TRUE(takeCommands().empty()); // no READ while the packet waits
+
+    // The other stream reads and sends as ever.
+    readReply(2, "alice", 6, makePacket(KIND_DATA, 0, 2401, 0, "down"));
+    A2aPacketHeader header;
+    std::string payload;
+    ASSERT_TRUE(dequeue(otherMain->fromPeer.get(), &header, &payload));
+    EXPECT_EQ(payload, "down");
+    queuePacket(otherMain->toPeer.get(), makePacket(KIND_DATA, 0, 2401, 0, "up"));
+    tick();
+    std::vector<SentPacket> writes = takeWrites();
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].app, kApps[2]);
+    EXPECT_TRUE(stream->holdsPacket());
+
+    // The relay takes one: the next tick queues the packet and reads on.
+    ASSERT_TRUE(dequeue(main->fromPeer.get(), &header, &payload));
+    EXPECT_EQ(payload, "p0");
+    tick();
+    EXPECT_FALSE(stream->holdsPacket());
+    EXPECT_EQ(takeCommands(), Strings{"ALTER APPLICATION " + std::string(kApps[1]) + " READ alice:5"});
+    for (int i = 1; i < 30; ++i) {
+        ASSERT_TRUE(dequeue(main->fromPeer.get(), &header, &payload));
+        EXPECT_EQ(payload, "p" + std::to_string(i));
+    }
+    ASSERT_TRUE(dequeue(main->fromPeer.get(), &header, &payload));
+    EXPECT_EQ(payload, "kept");
     EXPECT_TRUE(hub.logLines.empty());
 }
 
-TEST_F(StreamTest, FullQueueThatNeverDrainsEndsTheConnectionAtBothEnds)
+// A relay that has ended but still hands its last bytes to the reader takes
+// nothing more from its queue: what comes for it is dropped at once, with no
+// wait, no error line and no DISCONNECT_REQUEST of its own.
+TEST_F(StreamTest, PacketsForARelayThatTakesNoMoreAreDroppedAtOnce)
+{
+    open();
+    QK_SOCKETTCP* main = manager->addMainSocket(80, SOCKET_STATE_IDLE);
+    main->running = 1;
+    main->takesFromPeer = 0;
+    fill(main->fromPeer.get(), 30);
+    read(makePacket(KIND_DATA, 0, 80, 0, "late"));
+    read(makePacket(KIND_CONTROL, DISCONNECT_REQUEST, 80, 1));
+    EXPECT_FALSE(stream->holdsPacket());
+    EXPECT_EQ(main->fromPeer->count, 30);
+    EXPECT_TRUE(takeWrites().empty());
+    EXPECT_TRUE(logLinesContaining("QUEFULL").empty());
+    main->running = 0;
+}
+
+// A server application's next connection waits while the one before still
+// hands its last bytes to a slow reader: the request is held (and the
+// stream reads nothing more), then served once that relay has ended.
+TEST_F(StreamTest, ConnectRequestWaitsForTheEndOfTheConnectionBefore)
+{
+    open();
+    QK_SOCKETTCP* main = manager->addMainSocket(80, SOCKET_STATE_IDLE);
+    main->running = 1; // its relay still writes to the reader
+    std::vector<unsigned char> request = makePacket(KIND_CONTROL, CONNECT_REQUEST, 80, 0);
+    A2aPacketHeader header = readA2aHeader(request.data());
+    header.connectionId = 7;
+    writeA2aHeader(request.data(), header);
+    read(request);
+    EXPECT_TRUE(manager->calls.empty());
+    EXPECT_TRUE(stream->holdsPacket());
+    appNotify(channel, "RECEIVED alice:5=80");
+    tick(5);
+    EXPECT_TRUE(manager->calls.empty());
+    EXPECT_TRUE(takeCommands().empty());
+
+    main->running = 0;
+    tick();
+    EXPECT_EQ(manager->calls, Strings{"connect 127.0.0.1:80 #7"});
+    EXPECT_FALSE(stream->holdsPacket());
+    std::vector<std::string> commands = takeCommands();
+    ASSERT_EQ(commands.size(), 2u);
+    SentPacket reply;
+    ASSERT_TRUE(parseWrite(commands[0], &reply));
+    EXPECT_EQ(reply.header.code, CONNECT_REPLY);
+    EXPECT_EQ(reply.header.connectionId, 7u);
+    EXPECT_EQ(commands[1], "ALTER APPLICATION " + std::string(kApps[1]) + " READ alice:5");
+}
+
+// ------------------------------------------------------------- flow credit
+
+namespace {
+
+// A keep-alive of a peer that counts what it takes.
+std::vector<unsigned char> creditReport(uint32_t sequence, int mainFree, int mainTaken, int dataFree = 30,
+                                        int dataTaken = 0)
+{
+    std::vector<unsigned char> packet = makePacket(KIND_NULL, 0, 0, sequence);
+    A2aPacketHeader h = readA2aHeader(packet.data());
+    h.flowFlags = A2A_FLOW_CREDIT;
+    h.mainLinkState = SOCKET_STATE_CONNECTED;
+    h.mainLinkFree = static_cast<uint16_t>(mainFree);
+    h.mainLinkTaken = static_cast<uint16_t>(mainTaken);
+    h.dataLinkState = SOCKET_STATE_CONNECTED;
+    h.dataLinkFree = static_cast<uint16_t>(dataFree);
+    h.dataLinkTaken = static_cast<uint16_t>(dataTaken);
+    writeA2aHeader(packet.data(), h);
+    return packet;
+}
+
+} // namespace
+
+// A link's data goes only while the peer has room for it beyond the
+// reserve, counting what is on its way; control packets need none. Every
+// packet tells the peer what this side has taken.
+TEST_F(StreamTest, DataWaitsForRoomAtThePeerAndControlPacketsDoNot)
 {
     open();
     QK_SOCKETTCP* main = manager->addMainSocket(80, SOCKET_STATE_CONNECTED);
-    fill(main->fromPeer.get(), 30);
-    read(makePacket(KIND_DATA, 0, 8080, 0, "lost"));   // waits 100 x 50 ms
-    EXPECT_EQ(hub.logLines, Strings{"ER:alice:TCP接続: 127.0.0.1 Port=8080 QUEFULLを検出、切断"});
-    // The local relay finds a disconnect request (the undeliverable data is gone).
-    A2aPacketHeader header;
-    ASSERT_TRUE(dequeue(main->fromPeer.get(), &header));
-    EXPECT_EQ(header.kind, KIND_CONTROL);
-    EXPECT_EQ(header.code, DISCONNECT_REQUEST);
-    EXPECT_EQ(header.port, 80);
-    EXPECT_EQ(main->fromPeer->count, 0);
-    // The peer gets one as well, at once.
-    std::vector<SentPacket> writes = takeWrites();
+    read(makePacket(KIND_DATA, 0, 80, 0, "in"));
+    read(creditReport(1, 4, 0));
+    EXPECT_EQ(main->peerHalfClose.load(), 1);
+    for (const char* text : {"a", "b", "c"})
+        queuePacket(main->toPeer.get(), makePacket(KIND_DATA, 0, 80, 0, text));
+    queuePacket(main->toPeer.get(), makePacket(KIND_CONTROL, DISCONNECT_REQUEST, 80, 0));
+    std::string sent;
+    for (int i = 0; i < 5; ++i) {
+        tick();
+        for (const SentPacket& p : takeWrites()) {
+            sent += std::string(p.payload.begin(), p.payload.end());
+            EXPECT_EQ(p.header.flowFlags & A2A_FLOW_CREDIT, A2A_FLOW_CREDIT);
+            EXPECT_EQ(p.header.mainLinkTaken, 1);
+        }
+        sendingDone();
+    }
+    EXPECT_EQ(sent, "ab"); // 4 free, 2 kept in reserve
+    EXPECT_EQ(main->toPeer->count, 2);
+    // The peer has taken both and has room again: the rest follows, the
+    // control packet right behind the data.
+    read(creditReport(2, 10, 2));
+    std::vector<SentPacket> writes;
+    for (int i = 0; i < 5; ++i) {
+        tick();
+        for (const SentPacket& p : takeWrites())
+            writes.push_back(p);
+        sendingDone();
+    }
+    ASSERT_EQ(writes.size(), 2u);
+    EXPECT_EQ(std::string(writes[0].payload.begin(), writes[0].payload.end()), "c");
+    EXPECT_EQ(writes[1].header.code, DISCONNECT_REQUEST);
+    // With no room at all a control packet still goes.
+    read(creditReport(3, 0, 2));
+    queuePacket(main->toPeer.get(), makePacket(KIND_CONTROL, DISCONNECT_REQUEST, 80, 0));
+    tick();
+    writes = takeWrites();
     ASSERT_EQ(writes.size(), 1u);
-    EXPECT_EQ(writes[0].header.kind, KIND_CONTROL);
     EXPECT_EQ(writes[0].header.code, DISCONNECT_REQUEST);
-    EXPECT_EQ(writes[0].header.port, 80);
+}
+
+// The FTP data link has room of its own: a full main-link queue at the peer
+// holds back only the main link's data.
+TEST_F(StreamTest, EachLinkWaitsForItsOwnRoom)
+{
+    open(0);
+    QK_SOCKETTCP* main = manager->addMainSocket(21, SOCKET_STATE_CONNECTED);
+    QK_SOCKETTCP* data = manager->addDataLinkSocket(3000, SOCKET_STATE_CONNECTED);
+    read(creditReport(0, 0, 0, 30, 0));
+    queuePacket(main->toPeer.get(), makePacket(KIND_DATA, 0, 21, 0, "NOOP\r\n"));
+    for (int i = 0; i < 3; ++i)
+        queuePacket(data->toPeer.get(), makePacket(KIND_DLINK_DATA, 0, 3000, 0, "d" + std::to_string(i)));
+    std::string sent;
+    for (int i = 0; i < 4; ++i) {
+        tick();
+        for (const SentPacket& p : takeWrites())
+            sent += std::string(p.payload.begin(), p.payload.end());
+        sendingDone();
+    }
+    EXPECT_EQ(sent, "d0d1d2");
+    EXPECT_EQ(main->toPeer->count, 1);
+}
+
+// A receiver whose peer may believe it has little room, while it has more,
+// says so at once with a keep-alive; a peer that does not count gets none.
+TEST_F(StreamTest, FreedRoomIsToldAtOnceToAPeerThatCounts)
+{
+    for (bool counts : {true, false}) {
+        SCOPED_TRACE(counts ? "peer counts" : "peer does not count");
+        open();
+        QK_SOCKETTCP* main = manager->addMainSocket(80, SOCKET_STATE_CONNECTED);
+        for (int i = 0; i < 25; ++i)
+            read(makePacket(KIND_DATA, 0, 80, stream->recvSeq, "x"));
+        std::vector<unsigned char> report = creditReport(stream->recvSeq, 30, 0);
+        if (!counts)
+            report = makePacket(KIND_NULL, 0, 0, stream->recvSeq);
+        read(report);
+        queuePacket(main->toPeer.get(), makePacket(KIND_DATA, 0, 80, 0, "up"));
+        tick();
+        std::vector<SentPacket> writes = takeWrites();
+        ASSERT_EQ(writes.size(), 1u);
+        EXPECT_EQ(writes[0].header.mainLinkFree, 5);
+        sendingDone();
+        tick();
+        EXPECT_TRUE(takeWrites().empty()); // nothing more is free yet
+        A2aPacketHeader header;
+        for (int i = 0; i < 10; ++i)
+            ASSERT_TRUE(dequeue(main->fromPeer.get(), &header));
+        tick();
+        writes = takeWrites();
+        if (counts) {
+            ASSERT_EQ(writes.size(), 1u);
+            EXPECT_EQ(writes[0].header.kind, KIND_NULL);
+            EXPECT_EQ(writes[0].header.mainLinkFree, 15);
+            EXPECT_EQ(writes[0].header.mainLinkTaken, 25);
+            sendingDone();
+            tick();
+            EXPECT_TRUE(takeWrites().empty()); // told once
+        } else {
+            EXPECT_TRUE(writes.empty());
+        }
+        appNotify(channel, "STREAMS");
+        takeCommands();
+    }
 }
 
 struct OversizeCase {

@@ -140,6 +140,8 @@ static QK_SOCKETTCP* makeSocket(int portNumber, int socketState, bool mainLink)
     socket->isMainLink = mainLink ? 1 : 0;
     socket->port = portNumber;
     socket->state = socketState;
+    // A connected socket stands for a relay that takes the peer's packets.
+    socket->takesFromPeer = socketState == SOCKET_STATE_CONNECTED ? 1 : 0;
     return socket;
 }
 
