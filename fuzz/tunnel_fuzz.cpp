@@ -348,6 +348,7 @@ void resetSocket(QK_SOCKETTCP* s, bool mainLink, int state)
     s->port = mainLink ? 21 : 20000;
     s->state = state;
     s->running = 0;
+    s->takesFromPeer = state == SOCKET_STATE_CONNECTED ? 1 : 0; // a relay under way
 }
 
 } // namespace

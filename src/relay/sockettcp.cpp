@@ -177,7 +177,8 @@ void QK_SOCKETTCP::closeConnection()
 void QK_SOCKETTCP::closeAfterDelivery()
 {
     SOCKET s = sock.load();
-    if (s != INVALID_SOCKET && shutdown(s, SD_SEND) == 0) {
+    // After the peer's half-close this direction is shut already.
+    if (s != INVALID_SOCKET && (shutdown(s, SD_SEND) == 0 || writeEnded)) {
         u_long left = 0;
         bool readerClosed = false;
         // A quick reader has it all (and the FIN) within a millisecond or two:

@@ -435,8 +435,8 @@ def case_slow_reader(world):
     sender = threading.Thread(target=send_and_close, args=(conn, pattern(31, size)), daemon=True)
     sender.start()
     slow_read(c, rate, down)
+    c.close()   # the reader's end: only then does the tunnel close the sender's
     sender.join(timeout)
-    c.close()
     assert down["bytes"] == size and down["hash"] == hashlib.sha256(pattern(31, size)).hexdigest(), \
         "downward: %s" % down
     assert down["clean"], "downward: reset instead of a close"
@@ -451,12 +451,15 @@ def case_slow_reader(world):
     conn, _ = ls.accept()
     ls.close()
     conn.settimeout(120)
-    reader = threading.Thread(target=slow_read, args=(conn, rate, up), daemon=True)
+    def read_and_close():
+        slow_read(conn, rate, up)
+        conn.close()
+
+    reader = threading.Thread(target=read_and_close, daemon=True)
     reader.start()
     send_and_close(c, pattern(32, size))
     reader.join(timeout)
     assert not reader.is_alive(), "upward: no close after %d bytes" % up.get("bytes", -1)
-    conn.close()
     assert up["bytes"] == size and up["hash"] == hashlib.sha256(pattern(32, size)).hexdigest(), \
         "upward: %s" % up
     assert up["clean"], "upward: reset instead of a close"
