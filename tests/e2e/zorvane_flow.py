@@ -462,7 +462,7 @@ def case_memory_paused(world):
     sampler.start()
 
     def uploader():
-        s = socket.create_connection(("127.0.0.1", HTTP_LOCAL), timeout=PAUSE + 60)
+        s = socket.create_connection(("127.0.0.1", HTTP_LOCAL), timeout=LONG)   # sendall: 30 s of pause, then 16 MB
         try:
             s.sendall(b"u" + up_body)
             s.recv(1)         # the forward host closes once it has read it all
@@ -678,11 +678,15 @@ URGENT_CHANNELS = [
 def case_urgent_bytes(world):
     """`RETR f\\r\\nABOR\\r`, then `\\n` sent urgent (MSG_OOB), then
     `NOOP\\r\\n`, through a plain channel and the FTP channel: the forward
-    host reads the bytes in order, the urgent one in its place."""
+    host (urgent bytes kept in the stream) reads the bytes in order, the
+    urgent one in its place."""
     servers = []
     heard = {}
     for name, _, address in URGENT_CHANNELS:
         ls = e2e.one_shot_server(address[1], host=address[0])
+        # An urgent byte stays in the stream here, as FTP servers have it;
+        # accepted sockets take the option from the listener.
+        ls.setsockopt(socket.SOL_SOCKET, socket.SO_OOBINLINE, 1)
         servers.append(ls)
 
         def serve(conn, name=name):
