@@ -65,6 +65,26 @@ protected:
         return c;
     }
 
+    // Connects `s` as a client to a test listener and returns the test's end
+    // of the connection; small buffers (bytes, 0: the system's) make a reader
+    // that does not read show at once.
+    SOCKET connectOutward(QK_SOCKETTCP* s, int readerBuffer = 0, int relayBuffer = 0)
+    {
+        int port = 0;
+        SOCKET l = listenLocal(&port);
+        if (readerBuffer > 0)
+            setsockopt(l, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&readerBuffer), sizeof readerBuffer);
+        s->prepareClient(port, "127.0.0.1");
+        if (relayBuffer > 0)
+            setsockopt(s->sock.load(), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&relayBuffer), sizeof relayBuffer);
+        EXPECT_EQ(s->connectClient(), 1);
+        SOCKET server = accept(l, nullptr, nullptr);
+        closesocket(l);
+        if (server != INVALID_SOCKET)
+            clients_.push_back(server);
+        return server;
+    }
+
     std::unique_ptr<QK_SOCKETTCP> s_;
     std::vector<SOCKET> clients_;
 };
@@ -584,15 +604,8 @@ TEST_F(SocketTcp, ReceiveReportsNothingWaitingAndTheOtherEndsClose)
 
 TEST_F(SocketTcp, SendToAReaderThatPausesKeepsTheRestForLater)
 {
-    int port = 0;
-    SOCKET l = listenLocal(&port);
-    int small = 4096;
-    setsockopt(l, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&small), sizeof small);
-    s_->prepareClient(port, "127.0.0.1");
-    ASSERT_EQ(s_->connectClient(), 1);
-    SOCKET server = accept(l, nullptr, nullptr); // not read yet
-    clients_.push_back(server);
-    closesocket(l);
+    SOCKET server = connectOutward(s_.get(), 4096); // not read yet
+    ASSERT_NE(server, INVALID_SOCKET);
     u_long on = 1;
     ASSERT_EQ(ioctlsocket(s_->sock.load(), FIONBIO, &on), 0);
     const auto bytes = randomBytes(SOCKETTCP_BUFFER_SIZE, 13);
@@ -625,17 +638,9 @@ TEST_F(SocketTcp, SendToAReaderThatPausesKeepsTheRestForLater)
 // and the connection stays up meanwhile.
 TEST_F(SocketTcp, BlockedSendWaitsThirtySecondsThenDeliversEverything)
 {
-    int port = 0;
-    SOCKET l = listenLocal(&port);
-    int small = 4096;
-    setsockopt(l, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&small), sizeof small);
-    s_->prepareClient(port, "127.0.0.1");
     // The relay's end gets a small send buffer too, so the queue fills.
-    setsockopt(s_->sock.load(), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&small), sizeof small);
-    ASSERT_EQ(s_->connectClient(), 1);
-    SOCKET server = accept(l, nullptr, nullptr);
-    clients_.push_back(server);
-    closesocket(l);
+    SOCKET server = connectOutward(s_.get(), 4096, 4096);
+    ASSERT_NE(server, INVALID_SOCKET);
     s_->startThread();
     const auto bytes = randomBytes(2 * QUE_SLOT_COUNT * A2A_MAX_PAYLOAD, 10);
     auto feeder = std::async(std::launch::async, [&] {
@@ -667,12 +672,8 @@ TEST_F(SocketTcp, LocalFinIsPassedOnAsAHalfCloseWhereThePeerKnowsOne)
         auto s = std::make_unique<QK_SOCKETTCP>();
         s->initSocket();
         s->peerHalfClose = halfClose;
-        int port = 0;
-        SOCKET l = listenLocal(&port);
-        s->prepareClient(port, "127.0.0.1");
-        ASSERT_EQ(s->connectClient(), 1);
-        SOCKET local = accept(l, nullptr, nullptr);
-        closesocket(l);
+        SOCKET local = connectOutward(s.get());
+        ASSERT_NE(local, INVALID_SOCKET);
         s->startThread();
         const auto request = randomBytes(3000, 14);
         ASSERT_TRUE(sendAll(local, request));
@@ -702,7 +703,6 @@ TEST_F(SocketTcp, LocalFinIsPassedOnAsAHalfCloseWhereThePeerKnowsOne)
             EXPECT_TRUE(readAll(local).empty());
             EXPECT_TRUE(waitUntil([&] { return s->running.load() == 0; }));
         }
-        closesocket(local);
         s->teardown();
     }
 }
