@@ -72,6 +72,8 @@ int guiMessageBox(HWND owner, const char* text, const char* caption, UINT type)
         if (CDialog* d = innermostModal())
             parent = d->GetWidget();
     QMessageBox box(parent);
+    if (parent)
+        box.setWindowModality(Qt::WindowModal); // as DoModal's dialogs
     box.setWindowTitle(qs(caption));
     box.setText(qs(text));
     switch (type & 0xF0) {
