@@ -23,7 +23,7 @@ ZORVANE_DESKTOP="$root/desktop" lane_run "$log" env -u DISPLAY -u WAYLAND_DISPLA
 lane_wait_log "$log" '^display: ' 10 || lane_fail "the program traced no display: $(cat "$log")"
 grep -q '^display: none found' "$log" && lane_fail "the program looked no further than its environment: $(grep '^display' "$log")"
 grep -q '^display: xcb$' "$log" || lane_fail "the program is not on the X server: $(grep '^display' "$log")"
-grep -q '^1番目の引数=-D119$' "$log" || lane_fail "the program's switches are not what the toolkit left: $(grep '番目の引数' "$log")"
+lane_wait_log "$log" '^1番目の引数=-D119$' 5 || lane_fail "the program's switches are not what the toolkit left: $(grep '番目の引数' "$log")"
 
 window=""
 for i in $(seq 1 50); do
