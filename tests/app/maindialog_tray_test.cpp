@@ -212,3 +212,44 @@ INSTANTIATE_TEST_SUITE_P(Ways, HideTest,
                                          HideCase{"close_box", HideWay::CloseBox},
                                          HideCase{"system_menu_close", HideWay::SystemMenuClose}),
                          [](const testing::TestParamInfo<HideCase>& p) { return p.param.name; });
+
+// The about box minimised (the window manager iconifies the main window with
+// it): a click on the tray icon brings both back, the about box in front and
+// active, whichever way the window is asked for.
+struct ModalTrayCase {
+    const char* name;
+    uitest::TrayClick click;
+    UINT menuChoice; // the tray menu's entry chosen, 0 to close it
+};
+
+void PrintTo(const ModalTrayCase& c, std::ostream* os) { *os << c.name; }
+
+class TrayDuringModalTest : public MainDialogTest, public testing::WithParamInterface<ModalTrayCase> {};
+
+TEST_P(TrayDuringModalTest, BringsTheMinimisedAboutBoxBack)
+{
+    const ModalTrayCase& c = GetParam();
+    run([&] {
+        uitest::setMenuChooser([&](const std::vector<uitest::MenuEntry>&) { return c.menuChoice; });
+        bool back = false;
+        uitest::onNextModal([&](CDialog& about) {
+            about.ShowWindow(SW_MINIMIZE);
+            dialog->ShowWindow(SW_MINIMIZE);
+            ASSERT_TRUE(about.IsIconic());
+            ASSERT_TRUE(uitest::clickTray(dialog->GetSafeHwnd(), 0, c.click));
+            back = pumpUntil([&] { return !about.IsIconic() && uitest::activeWindow() == about.m_hWnd; }, 2000);
+            EXPECT_FALSE(uitest::takesInput(*dialog)) << "the about box still holds the main window";
+            about.EndDialog(IDOK);
+        });
+        dialog->SendMessage(WM_SYSCOMMAND, 0x10, 0);
+        uitest::setMenuChooser({});
+        EXPECT_TRUE(back) << "the about box is not back in front";
+        EXPECT_TRUE(uitest::takesInput(*dialog));
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(Clicks, TrayDuringModalTest,
+                         testing::Values(ModalTrayCase{"double_click", uitest::TrayClick::Double, 0},
+                                         ModalTrayCase{"right_click", uitest::TrayClick::Right, 0},
+                                         ModalTrayCase{"menu_open", uitest::TrayClick::Right, 32771}),
+                         [](const testing::TestParamInfo<ModalTrayCase>& p) { return p.param.name; });

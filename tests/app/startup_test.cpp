@@ -93,11 +93,12 @@ std::string readFile(const std::filesystem::path& path)
     return s.str();
 }
 
-// The program in a directory of its own, run offscreen on the given desktop.
+// The program in a directory of its own, run on the given desktop: offscreen,
+// or (noDisplay) with no display in its environment and no platform chosen.
 class ProgramRun {
 public:
     ProgramRun(const std::filesystem::path& directory, const std::string& desktop,
-               const std::vector<std::string>& arguments = {})
+               const std::vector<std::string>& arguments = {}, bool noDisplay = false)
         : folder(directory)
     {
         std::filesystem::create_directories(folder);
@@ -106,7 +107,13 @@ public:
         pid = fork();
         if (pid == 0) {
             setenv("ZORVANE_DESKTOP", desktop.c_str(), 1);
-            setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            if (noDisplay) {
+                unsetenv("QT_QPA_PLATFORM");
+                unsetenv("DISPLAY");
+                unsetenv("WAYLAND_DISPLAY");
+            } else {
+                setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            }
             int output = ::open((folder / "output.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
             dup2(output, 1);
             dup2(output, 2);
@@ -233,6 +240,68 @@ INSTANTIATE_TEST_SUITE_P(
                           {"x", "-D119", "y"}},
         ToolkitSwitchCase{"only_ours", {"-D119", "-NOLOCALONLY"}, {"-D119", "-NOLOCALONLY"}}),
     [](const testing::TestParamInfo<ToolkitSwitchCase>& p) { return p.param.name; });
+
+// Without a display in the environment the program runs offscreen, unless
+// its command line names a platform or a display: the toolkit's switch wins.
+// "%d" stands for a display number no X server has.
+struct DisplayChoiceCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    const char* traced; // a line of the program's output
+    bool offscreen;     // it says it found no display and runs offscreen
+};
+
+void PrintTo(const DisplayChoiceCase& c, std::ostream* os) { *os << c.name; }
+
+class DisplayChoiceTest : public testing::TestWithParam<DisplayChoiceCase> {};
+
+std::string unusedDisplay()
+{
+    for (int n = 8917;; ++n)
+        if (!std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n)) &&
+            !std::filesystem::exists("/tmp/.X" + std::to_string(n) + "-lock"))
+            return ":" + std::to_string(n);
+}
+
+std::string withDisplay(std::string text, const std::string& display)
+{
+    for (size_t at; (at = text.find("%d")) != std::string::npos;)
+        text.replace(at, 2, display);
+    return text;
+}
+
+TEST_P(DisplayChoiceTest, CommandLineWinsOverTheEnvironment)
+{
+    const DisplayChoiceCase& c = GetParam();
+    const char* desktop = std::getenv("ZORVANE_DESKTOP");
+    ASSERT_NE(desktop, nullptr);
+    std::string display = unusedDisplay();
+    std::vector<std::string> arguments;
+    for (const std::string& a : c.arguments)
+        arguments.push_back(withDisplay(a, display));
+    std::filesystem::path folder = std::filesystem::current_path() / "display-choice" / c.name;
+    {
+        ProgramRun run(folder, desktop, arguments, true);
+        // A display that is not there ends the program at once; otherwise it runs.
+        if (!run.waitStarted(20000))
+            run.waitExit(20000);
+    }
+    std::string output = readFile(folder / "output.txt");
+    EXPECT_NE(output.find(withDisplay(c.traced, display)), std::string::npos) << output;
+    EXPECT_EQ(output.find("display: none found") != std::string::npos, c.offscreen) << output;
+    EXPECT_EQ(output.find("display: running offscreen") != std::string::npos, c.offscreen) << output;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Switches, DisplayChoiceTest,
+    testing::Values(
+        DisplayChoiceCase{"none", {"-D119"}, "display: running offscreen", true},
+        DisplayChoiceCase{"display", {"-display", "%d", "-D119"}, "could not connect to display %d", false},
+        DisplayChoiceCase{"display_two_dashes", {"-D119", "--display", "%d"}, "could not connect to display %d",
+                          false},
+        DisplayChoiceCase{"platform", {"-platform", "minimal", "-D119"}, "display: minimal", false},
+        DisplayChoiceCase{"platform_without_a_name", {"-D119", "-platform"}, "display: running offscreen", true}),
+    [](const testing::TestParamInfo<DisplayChoiceCase>& p) { return p.param.name; });
 
 TEST(StartUp, UnusableDesktopSaysWhyAndEndsWithAnError)
 {

@@ -16,6 +16,8 @@
 #   lane_end_program <log>          # waits for its "end" line and a status of 0
 #   lane_make_root <name>           # LANE_ROOT: a scratch directory, removed at the end
 #   lane_also_end <pid>             # a process of the script's, ended at the end
+# The display is the first free one from LANE_FIRST_DISPLAY (90) to
+# LANE_LAST_DISPLAY (140).
 # With LANE_WM=openbox the lane runs under that window manager (title bars,
 # placement, owned windows as a user's desktop has them); skipped without it.
 # Everything started here is ended when the script exits.
@@ -57,7 +59,7 @@ lane_begin() {
   mkdir -p "$LANE_SHOTS"
   trap lane_cleanup EXIT
   local n
-  for n in $(seq 90 140); do
+  for n in $(seq "${LANE_FIRST_DISPLAY:-90}" "${LANE_LAST_DISPLAY:-140}"); do
     if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
       LANE_DISPLAY=":$n"
       break

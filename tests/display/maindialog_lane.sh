@@ -72,7 +72,7 @@ client_log="$LANE_SHOTS/client.log"
 ZORVANE_DESKTOP="$root/desktop-alice" lane_run "$client_log" "$root/program-alice/zorvanefortcp" -display "$DISPLAY" -D119
 client=$LANE_PID
 lane_wait_log "$client_log" '^display: xcb' 10 || lane_fail "the program did not start on the display: $(cat "$client_log")"
-grep -q '^1番目の引数=-D119$' "$client_log" || lane_fail "the program's switches are not what the toolkit left: $(grep '番目の引数' "$client_log")"
+lane_wait_log "$client_log" '^1番目の引数=-D119$' 5 || lane_fail "the program's switches are not what the toolkit left: $(grep '番目の引数' "$client_log")"
 lane_wait_tray_icon 5 || lane_fail "the icon did not appear in the tray: $(cat "$client_log")"
 sleep 1
 window_of "$client" | grep -q . && lane_fail "the window shows although it started hidden"

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -572,4 +573,91 @@ TEST(UiDialog, NestedModalDialogAndModelessCreate)
     modeless.DestroyWindow();
     EXPECT_EQ(modeless.m_hWnd, nullptr);
     EXPECT_EQ(TestDialog(9999).DoModal(), -1) << "a missing template";
+}
+
+class OwnedDialog : public CDialog {
+public:
+    explicit OwnedDialog(CWnd* owner = nullptr) : CDialog(kSmallDialog, owner) {}
+};
+
+TEST(UiDialog, AModalDialogTakesTheInputOfItsOwnerOnly)
+{
+    TestDialog owner;
+    ASSERT_TRUE(owner.Create(kDialog));
+    TestDialog other; // a window of no owner's, as the tray icon's
+    ASSERT_TRUE(other.Create(kDialog));
+    OwnedDialog modal(&owner);
+    runModal(modal, [&](CDialog& m) {
+        OwnedDialog inner; // owned by the running modal
+        runModal(inner, [&](CDialog& i) {
+            EXPECT_FALSE(uitest::takesInput(owner));
+            EXPECT_FALSE(uitest::takesInput(m));
+            EXPECT_TRUE(uitest::takesInput(i));
+            EXPECT_TRUE(uitest::takesInput(other)) << "a window outside the modal's chain of owners";
+        });
+        EXPECT_FALSE(uitest::takesInput(owner));
+        EXPECT_TRUE(uitest::takesInput(m));
+        EXPECT_TRUE(uitest::takesInput(other));
+    });
+    EXPECT_TRUE(uitest::takesInput(owner)) << "the modal run is over";
+    owner.DestroyWindow();
+    other.DestroyWindow();
+}
+
+// Raising a window while modal dialogs are open over it, even minimised (a
+// window manager's minimise button iconifies the owner with them), brings
+// them back above it, restored, the innermost one active.
+struct RaiseCase {
+    const char* name;
+    std::function<void(CWnd&)> raise;
+};
+
+void PrintTo(const RaiseCase& c, std::ostream* os) { *os << c.name; }
+
+class ModalForwardTest : public testing::TestWithParam<RaiseCase> {};
+
+TEST_P(ModalForwardTest, RaisingTheOwnerBringsItsMinimisedModalsBack)
+{
+    TestDialog owner;
+    ASSERT_TRUE(owner.Create(kDialog));
+    OwnedDialog modal(&owner);
+    runModal(modal, [&](CDialog& m) {
+        OwnedDialog inner;
+        runModal(inner, [&](CDialog& i) {
+            i.ShowWindow(SW_MINIMIZE);
+            m.ShowWindow(SW_MINIMIZE);
+            owner.ShowWindow(SW_MINIMIZE);
+            ASSERT_TRUE(i.IsIconic() && m.IsIconic() && owner.IsIconic());
+            owner.ShowWindow(SW_SHOWNORMAL);
+            GetParam().raise(owner);
+            EXPECT_FALSE(m.IsIconic());
+            EXPECT_FALSE(i.IsIconic());
+            EXPECT_TRUE(pumpUntil([&] { return uitest::activeWindow() == i.m_hWnd; }, 2000))
+                << "the innermost modal takes the keys";
+        });
+    });
+    owner.DestroyWindow();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, ModalForwardTest,
+    testing::Values(RaiseCase{"to_the_top", [](CWnd& w) { w.SetWindowPos(nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE); }},
+                    RaiseCase{"foreground", [](CWnd& w) { w.SetForegroundWindow(); }}),
+    [](const testing::TestParamInfo<RaiseCase>& p) { return p.param.name; });
+
+TEST(UiDialog, RaisingAWindowLeavesModalsOverOtherWindowsAlone)
+{
+    TestDialog owner;
+    ASSERT_TRUE(owner.Create(kDialog));
+    TestDialog other;
+    ASSERT_TRUE(other.Create(kDialog));
+    OwnedDialog modal(&owner);
+    runModal(modal, [&](CDialog& m) {
+        m.ShowWindow(SW_MINIMIZE);
+        other.SetWindowPos(nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+        other.SetForegroundWindow();
+        EXPECT_TRUE(m.IsIconic()) << "not a modal of the raised window's";
+    });
+    owner.DestroyWindow();
+    other.DestroyWindow();
 }

@@ -26,6 +26,7 @@ struct Window {
     std::unique_ptr<CWnd> ownedObject;  // the permanent object of a control
     QPointer<QWidget> widget;
     bool isDialog = false;
+    bool blocked = false;               // a dialog's input is taken by a modal window over it
     ControlKind kind = ControlKind::Static;
     int id = 0;
     DWORD style = 0;    // WS_VISIBLE and WS_DISABLED kept up to date
@@ -78,7 +79,12 @@ bool isSystemBrush(HBRUSH brush);
 
 // A window's rectangle as GetWindowRect gives it (screen coordinates).
 QRect windowRect(const QWidget* widget);
-// Show, hide, move and size a window through WM_WINDOWPOSCHANGING.
+// Brings the modal windows open over a top-level window (its dialogs and
+// message boxes, and theirs) back above it, restored, the innermost active:
+// what raising the window does while they are open.
+void bringModalsForward(QWidget& owner);
+// Show, hide, move and size a window through WM_WINDOWPOSCHANGING; HWND_TOP
+// raises it (and brings its modal windows forward).
 BOOL setWindowPos(Window& w, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 // Asks the dialog's OnCtlColor for the window and applies the answer.
 void refreshColors(Window& w);

@@ -35,6 +35,19 @@ public:
     DialogWidget(HWND hwnd, QWidget* owner) : QWidget(owner, owner ? Qt::Dialog : Qt::Window), m_hwnd(hwnd) {}
 
 protected:
+    bool event(QEvent* e) override
+    {
+        // A modal window open over this one takes its input meanwhile.
+        if (e->type() == QEvent::WindowBlocked || e->type() == QEvent::WindowUnblocked)
+            if (Window* w = afx::find(m_hwnd))
+                w->blocked = e->type() == QEvent::WindowBlocked;
+        // Activated meanwhile (a window manager focuses a window it maps):
+        // the keys go to the modal window, which comes in front again.
+        if (e->type() == QEvent::WindowActivate)
+            if (Window* w = afx::find(m_hwnd); w && w->blocked)
+                QTimer::singleShot(0, this, [this] { afx::bringModalsForward(*this); });
+        return QWidget::event(e);
+    }
     bool eventFilter(QObject* watched, QEvent* e) override
     {
         if (e->type() == QEvent::KeyPress) {
@@ -356,6 +369,11 @@ HWND AfxDialogAccess::create(CDialog& d, CWnd* owner, bool modal)
     if (modal) {
         modalStack.push_back(&d);
         d.m_running = true;
+        // Modal to its owner's windows only, set before any showing (the
+        // toolkit ignores a change on a visible window): the tray icon and
+        // the program's other windows still take the user's clicks.
+        if (ownerHwnd && w->widget && w->widget->parentWidget())
+            w->widget->setWindowModality(Qt::WindowModal);
     }
     BOOL setFocus = static_cast<BOOL>(SendMessageA(hwnd, WM_INITDIALOG, 0, 0));
     w = afx::find(hwnd);
@@ -398,8 +416,6 @@ INT_PTR CDialog::DoModal()
     if (!hwnd && !m_running)
         return -1;
     afx::Window* w = hwnd ? afx::find(hwnd) : nullptr;
-    if (w && w->widget && ownerWidget)
-        w->widget->setWindowModality(Qt::ApplicationModal);
 
     if (!m_ending && w) {
         QEventLoop loop;

@@ -247,6 +247,19 @@ WindowFrame frameOf(CWnd& window)
     return frame;
 }
 
+bool takesInput(CWnd& dialog)
+{
+    afx::Window* d = afx::find(dialog.m_hWnd);
+    return d && d->widget && !d->blocked;
+}
+
+HWND activeWindow()
+{
+    QWidget* active = QApplication::activeWindow();
+    afx::Window* w = active ? afx::findByWidget(active) : nullptr;
+    return w ? w->hwnd : nullptr;
+}
+
 int focusedId(CWnd& dialog)
 {
     afx::Window* d = afx::find(dialog.m_hWnd);

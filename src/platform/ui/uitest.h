@@ -155,6 +155,11 @@ struct WindowFrame {
 };
 // How the window asks the window manager to frame it.
 WindowFrame frameOf(CWnd& window);
+// False while a modal window takes the user's clicks and keys from the dialog.
+bool takesInput(CWnd& dialog);
+// The framework window that is active now (the one the keys go to), nullptr
+// when none.
+HWND activeWindow();
 // The id of the focused control of the dialog (0 when none).
 int focusedId(CWnd& dialog);
 // Checked state of a check box or radio button; -1 when missing.

@@ -42,6 +42,23 @@ const char* applicationTitle()
     return title.c_str();
 }
 
+// True when the command line names the toolkit's platform or display
+// ("-platform xcb", "-display :1", also with two dashes): the toolkit takes
+// those over the environment.
+bool displayOnCommandLine(int argc, char** argv)
+{
+    for (int i = 1; argv && i + 1 < argc; ++i) {
+        const char* arg = argv[i];
+        if (!arg)
+            continue;
+        if (arg[0] == '-' && arg[1] == '-')
+            ++arg;
+        if (std::strcmp(arg, "-platform") == 0 || std::strcmp(arg, "-display") == 0)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 namespace afx {
@@ -55,6 +72,8 @@ int guiMessageBox(HWND owner, const char* text, const char* caption, UINT type)
         if (CDialog* d = innermostModal())
             parent = d->GetWidget();
     QMessageBox box(parent);
+    if (parent)
+        box.setWindowModality(Qt::WindowModal); // as DoModal's dialogs
     box.setWindowTitle(qs(caption));
     box.setText(qs(text));
     switch (type & 0xF0) {
@@ -110,7 +129,7 @@ void InitPlatformGui(int& argc, char** argv)
         const char* display = std::getenv("DISPLAY");
         const char* wayland = std::getenv("WAYLAND_DISPLAY");
         bool noDisplay = (!display || !*display) && (!wayland || !*wayland);
-        if ((!qpa || !*qpa) && noDisplay) {
+        if ((!qpa || !*qpa) && noDisplay && !displayOnCommandLine(argc, argv)) {
             setenv("QT_QPA_PLATFORM", "offscreen", 1);
             trace("display: none found (no DISPLAY, no WAYLAND_DISPLAY)\n");
         }

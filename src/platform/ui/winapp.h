@@ -43,8 +43,9 @@ extern char** __argv;
 
 // Creates the process's QApplication (the user-interface variant of
 // InitPlatform, which it then calls) and installs the framework's message
-// boxes. Where QT_QPA_PLATFORM is unset and neither DISPLAY nor
-// WAYLAND_DISPLAY exists it uses Qt's offscreen platform; the trace says
+// boxes. Where QT_QPA_PLATFORM is unset, neither DISPLAY nor WAYLAND_DISPLAY
+// exists and the command line names no platform or display (-platform,
+// -display) it uses Qt's offscreen platform; the trace says
 // which ("display: ..."). Message boxes are QMessageBoxes on a display;
 // offscreen, where nobody could answer one, MessageBoxA keeps the platform
 // layer's default (standard error, answer OK / Yes). Also starts the platform notices (tray watch,

@@ -8,7 +8,10 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+#include <algorithm>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -84,6 +87,34 @@ QRect windowRect(const QWidget* widget)
     return QRect(widget->pos(), widget->size());
 }
 
+void bringModalsForward(QWidget& owner)
+{
+    // Every modal window whose chain of owners leads to this one, outermost first.
+    std::vector<std::pair<int, QWidget*>> modals;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top == &owner || top->windowModality() == Qt::NonModal || !top->isVisible())
+            continue;
+        int depth = 1;
+        for (QWidget* o = top->parentWidget(); o; o = o->parentWidget(), ++depth) {
+            o = o->window();
+            if (o == &owner) {
+                modals.emplace_back(depth, top);
+                break;
+            }
+        }
+    }
+    if (modals.empty())
+        return;
+    std::stable_sort(modals.begin(), modals.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& [depth, modal] : modals) {
+        if (modal->isMinimized())
+            modal->showNormal();
+        modal->raise();
+    }
+    modals.back().second->activateWindow();
+}
+
 BOOL setWindowPos(Window& w, HWND insertAfter, int x, int y, int cx, int cy, UINT flags)
 {
     QWidget* widget = w.widget;
@@ -123,8 +154,11 @@ BOOL setWindowPos(Window& w, HWND insertAfter, int x, int y, int cx, int cy, UIN
         w.style &= ~WS_VISIBLE;
         widget->setVisible(false);
     }
-    if (!(flags & SWP_NOZORDER) && pos.hwndInsertAfter == HWND_TOP && widget->isVisible())
+    if (!(flags & SWP_NOZORDER) && pos.hwndInsertAfter == HWND_TOP && widget->isVisible()) {
         widget->raise();
+        if (widget->isWindow())
+            bringModalsForward(*widget);
+    }
     if (w.isDialog)
         SendMessageA(w.hwnd, WM_WINDOWPOSCHANGED, 0, reinterpret_cast<LPARAM>(&pos));
     return TRUE;
@@ -812,6 +846,7 @@ BOOL SetForegroundWindow(HWND window)
     QWidget* top = w->widget->window();
     top->raise();
     top->activateWindow();
+    afx::bringModalsForward(*top); // the input goes to the modal window open over it
     return TRUE;
 }
 
