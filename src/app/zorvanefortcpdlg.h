@@ -110,6 +110,9 @@ public:
     void displayTick();
     void autoConnectTick();
     void trayUpkeep();
+    // A local port that a new stream could not listen on: said once on the
+    // message line, with the reason.
+    void reportListenFailure();
 
     // Members, in the order the dialog declares them.
     CListBox logList;
