@@ -115,7 +115,7 @@ void QK_TCPMANAGER::closeSocket(QK_SOCKETTCP*& socketObject)
 {
     if (!socketObject)
         return;
-    bool listened = socketObject->boundPort != 0;
+    bool listened = socketObject->role == SOCKET_ROLE_SERVER;
     bool connected = socketObject->state == SOCKET_STATE_CONNECTED;
     int logPort = listened ? socketObject->boundPort : socketObject->port;
     socketObject->stopThread();
