@@ -40,6 +40,7 @@ CZorvaneForTcpDlg::CZorvaneForTcpDlg()
       suspendedFlag(0),
       lightBrush(nullptr),
       paleBrush(nullptr),
+      listenFailureOnLine(0),
       autoConnectUserMissing(0)
 {
     icon = LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(137));

@@ -78,6 +78,7 @@ const int CZorvaneForTcpDlg::lampIds[18] = {1032, 1036, 1034, 1040, 1038, 1043,
 void CZorvaneForTcpDlg::showMessage(const char* text)
 {
     messageText = text ? text : "";
+    listenFailureOnLine = 0;
     messageShown = 1;
     messageTicks = 6;
     UpdateData(FALSE);
@@ -269,7 +270,8 @@ void CZorvaneForTcpDlg::displayTick()
 
 void CZorvaneForTcpDlg::reportListenFailure()
 {
-    if (hub.a2aModel == nullptr)
+    // Each failure keeps the line for its own three seconds.
+    if (hub.a2aModel == nullptr || (messageShown == 1 && listenFailureOnLine == 1))
         return;
     for (int channel = 0; channel < A2A_CHANNEL_COUNT; ++channel) {
         for (QK_SKYPESTREAM* stream : hub.a2aModel->applications[channel].streams) {
@@ -282,6 +284,7 @@ void CZorvaneForTcpDlg::reportListenFailure()
             formatBounded(message, sizeof message, "%sのポート%dを開けません: %s(%d)", channelLabel(channel),
                           static_cast<int>(manager->port), socketErrorText(error), error);
             showMessage(message);
+            listenFailureOnLine = 1;
             return;
         }
     }

@@ -155,35 +155,54 @@ TEST_F(MainDialogTest, RestoredLogLinesShowWithoutTheirLineEnd)
     });
 }
 
-// A local port that another program holds: the stream comes up, but the
-// message line says why nothing listens, once; the log line has the reason,
-// and no disconnect line follows for the listener that never existed.
+// Local ports that another program holds: the streams come up, but the
+// message line says why nothing listens, each port once and in turn; the log
+// line has the reason, and no disconnect line follows for a listener that
+// never existed.
 TEST_F(MainDialogTest, LocalPortInUseIsSaidWithItsReason)
 {
     writeSettings({"SYSTEM/APPMODE=1"});
     run([&] {
-        HeldPort held;
-        ASSERT_GT(held.port, 0);
-        dialog->setHttpPort(held.port);
+        HeldPort held1;
+        HeldPort held2;
+        ASSERT_GT(held1.port, 0);
+        ASSERT_GT(held2.port, 0);
+        dialog->setHttpPort(held1.port);
+        dialog->setCvsPort(held2.port);
         attach();
         setContacts("bob");
         setConnectable(1, "bob");
         dialog->OnBconnect();
         EXPECT_EQ(text(1012), "bobへのSKYPE STREAM接続操作を行いました");
         appNotify(1, "STREAMS bob:1");
+        appNotify(2, "STREAMS bob:2");
         tick(1);
-        const std::string port = std::to_string(held.port);
-        EXPECT_EQ(text(1012), "設定１のポート" + port + "を開けません: アドレスは使用中です(10048)");
+        const std::string port1 = std::to_string(held1.port);
+        const std::string port2 = std::to_string(held2.port);
+        EXPECT_EQ(text(1012), "設定１のポート" + port1 + "を開けません: アドレスは使用中です(10048)");
         EXPECT_EQ(checked(1034), 0);
-        Strings lines = listLines(dialog->logList);
-        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
-            return endsWith(line, ":ER:サーバソケット作成失敗: ポート番号=" + port + " アドレスは使用中です(10048)") ||
-                   endsWith(line, ":EV:サーバソケット作成失敗: ポート番号=" + port + " アドレスは使用中です(10048)");
-        })) << testing::PrintToString(lines);
+        EXPECT_EQ(checked(1036), 0);
+        tick(1, 5);
+        EXPECT_EQ(text(1012), "設定１のポート" + port1 + "を開けません: アドレスは使用中です(10048)");
+        tick(1);
+        EXPECT_EQ(text(1012), "設定２のポート" + port2 + "を開けません: アドレスは使用中です(10048)");
         tick(1, 6);
-        EXPECT_EQ(text(1012), "") << "said once";
+        EXPECT_EQ(text(1012), "") << "each said once";
+        tick(1, 6);
+        EXPECT_EQ(text(1012), "");
 
+        Strings lines = listLines(dialog->logList);
+        for (const std::string& port : {port1, port2}) {
+            EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                    [&](const std::string& line) {
+                                        return endsWith(line, ":サーバソケット作成失敗: ポート番号=" + port +
+                                                                  " アドレスは使用中です(10048)");
+                                    }),
+                      1)
+                << testing::PrintToString(lines);
+        }
         appNotify(1, "STREAMS");
+        appNotify(2, "STREAMS");
         lines = listLines(dialog->logList);
         EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                                 [](const std::string& line) { return line.find("TCP切断") != std::string::npos; }),
