@@ -8,41 +8,14 @@
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lane.sh"
 . "$here/truth_lane.sh"
-TRUTH_HELPER=$(realpath "$1")
-program=$(realpath "$2")
-TRUTH_SIM=$(realpath "$3")
-lane_begin "$4"
-for tool in curl ss; do
-  command -v "$tool" >/dev/null || { lane_log "skipped: $tool is missing"; exit 77; }
-done
-
-lane_make_root zorvane-lamps
-root=$LANE_ROOT
-base=$((20000 + RANDOM % 20000))
-simport=$base web=$((base + 1)) local=$((base + 2))
-for who in alice bob; do
-  mkdir -m 700 "$root/desktop-$who"
-  mkdir "$root/program-$who"
-done
-ln -s "$program" "$root/program-bob/zorvanefortcp"
-mkdir "$root/web"
+truth_lane_begin "$@"
+root=$ROOT
+simport=$BASE web=$((BASE + 1)) local=$((BASE + 2))
 head -c 40000000 /dev/zero >"$root/web/big.bin"
-/usr/bin/python3 -m http.server --bind 127.0.0.1 --directory "$root/web" "$web" >"$LANE_SHOTS/web.log" 2>&1 &
-lane_also_end $!
-for i in $(seq 1 100); do
-  curl -s -o /dev/null "http://127.0.0.1:$web/" && break
-  sleep 0.1
-done
-
-truth_skypesim bob "$root/desktop-bob" --contact alice --listen "127.0.0.1:$simport"
-truth_skypesim alice "$root/desktop-alice" --contact "bob@127.0.0.1:$simport"
-alice_sim=$SIM_PID
-
-# bob: the server application, channel 1 forwarded to the web server.
-printf '[SYSTEM]\r\nAPPMODE=0\r\nENABLEUSER=1\r\nOPENWINDOW=1\r\n[SERVER]\r\nFOWERDHOST2=127.0.0.1\r\nFOWERDPORT2=%s\r\n' \
-  "$web" >"$root/program-bob/ZorvaneForTcp.ini"
-ZORVANE_DESKTOP="$root/desktop-bob" "$root/program-bob/zorvanefortcp" >"$LANE_SHOTS/server.log" 2>&1 &
-lane_also_end $!
+truth_web "$web"
+# bob: channel 1 forwarded to the web server.
+truth_two_sides "$simport" FOWERDHOST2=127.0.0.1 "FOWERDPORT2=$web"
+alice_sim=$ALICE_SIM
 
 # alice: the client application, channel 1 alone, connecting itself to bob.
 printf '[SYSTEM]\r\nAPPMODE=1\r\nOPENWINDOW=0\r\nENABLEPORT1=0\r\nENABLEPORT3=0\r\nENABLEPORT4=0\r\nENABLEPORT5=0\r\n[CLIENT]\r\nHTTPPORT=%s\r\nAUTOCONNECT=1\r\nAUTOCONNECTUSER=bob\r\n' \

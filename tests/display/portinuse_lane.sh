@@ -11,44 +11,16 @@
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lane.sh"
 . "$here/truth_lane.sh"
-TRUTH_HELPER=$(realpath "$1")
-program=$(realpath "$2")
-TRUTH_SIM=$(realpath "$3")
-lane_begin "$4"
-for tool in curl setpriv; do
-  command -v "$tool" >/dev/null || { lane_log "skipped: $tool is missing"; exit 77; }
-done
-
-lane_make_root zorvane-portinuse
-root=$LANE_ROOT
-base=$((20000 + RANDOM % 20000))
-simport=$base web=$((base + 1)) held=$((base + 2)) open=$((base + 3))
+truth_lane_begin "$@"
+root=$ROOT
+simport=$BASE web=$((BASE + 1)) held=$((BASE + 2)) open=$((BASE + 3))
 low=$((900 + RANDOM % 100))
-for who in alice bob; do
-  mkdir -m 700 "$root/desktop-$who"
-  mkdir "$root/program-$who"
-done
-ln -s "$program" "$root/program-bob/zorvanefortcp"
-mkdir "$root/web"
 echo "through the tunnel" >"$root/web/page.txt"
-for port in $web $held; do
-  /usr/bin/python3 -m http.server --bind 127.0.0.1 --directory "$root/web" "$port" >"$LANE_SHOTS/web-$port.log" 2>&1 &
-  lane_also_end $!
-  for i in $(seq 1 100); do
-    curl -s -o /dev/null "http://127.0.0.1:$port/page.txt" && break
-    sleep 0.1
-  done
-done
-
-truth_skypesim bob "$root/desktop-bob" --contact alice --listen "127.0.0.1:$simport"
-bob_sim=$SIM_PID
-truth_skypesim alice "$root/desktop-alice" --contact "bob@127.0.0.1:$simport"
-
-# bob: the server application, channel 3 forwarded to the web server.
-printf '[SYSTEM]\r\nAPPMODE=0\r\nENABLEUSER=1\r\nOPENWINDOW=1\r\n[SERVER]\r\nFOWERDHOST4=127.0.0.1\r\nFOWERDPORT4=%s\r\n' \
-  "$web" >"$root/program-bob/ZorvaneForTcp.ini"
-ZORVANE_DESKTOP="$root/desktop-bob" "$root/program-bob/zorvanefortcp" >"$LANE_SHOTS/server.log" 2>&1 &
-lane_also_end $!
+truth_web "$web"
+truth_web "$held" # the other program on channel 1's port
+# bob: channel 3 forwarded to the web server.
+truth_two_sides "$simport" FOWERDHOST4=127.0.0.1 "FOWERDPORT4=$web"
+bob_sim=$BOB_SIM
 
 # alice: the client application on channels 1 to 3, without the right to
 # bind a port under 1024, connecting itself to bob.

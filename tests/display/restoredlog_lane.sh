@@ -7,29 +7,23 @@
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/lane.sh"
 . "$here/truth_lane.sh"
-TRUTH_HELPER=$(realpath "$1")
-TRUTH_SIM=$(realpath "$3")
-lane_begin "$4"
-
-lane_make_root zorvane-restoredlog
-root=$LANE_ROOT
-mkdir -m 700 "$root/desktop"
-mkdir "$root/program"
-truth_skypesim alice "$root/desktop" --contact bob
-printf '[SYSTEM]\r\nAPPMODE=0\r\nOPENWINDOW=0\r\n' >"$root/program/ZorvaneForTcp.ini"
+truth_lane_begin "$@"
+root=$ROOT
+truth_skypesim alice "$root/desktop-alice" --contact bob
+printf '[SYSTEM]\r\nAPPMODE=0\r\nOPENWINDOW=0\r\n' >"$root/program-alice/ZorvaneForTcp.ini"
 
 # The first run writes its lines.
-truth_start "$root/program" "$root/desktop"
+truth_start "$root/program-alice" "$root/desktop-alice"
 lane_wait_log "$TRUTH_LOG" '^status 通信ドライバと接続' 15 || lane_fail "no link: $(cat "$TRUTH_LOG")"
 truth_end
 first_run="$LANE_SHOTS/program-first-run.log"
 mv "$TRUTH_LOG" "$first_run"
-written=$(tr -d '\r' <"$root/program/LOG0.log")
+written=$(tr -d '\r' <"$root/program-alice/LOG0.log")
 [ -n "$written" ] || lane_fail "the first run wrote no log line"
-grep -q $'\r$' "$root/program/LOG0.log" || lane_fail "LOG0.log has no CR LF line ends"
+grep -q $'\r$' "$root/program-alice/LOG0.log" || lane_fail "LOG0.log has no CR LF line ends"
 
 # The second run reads them back.
-truth_start "$root/program" "$root/desktop"
+truth_start "$root/program-alice" "$root/desktop-alice"
 sleep 1
 truth_dump
 shown=$(truth_list)

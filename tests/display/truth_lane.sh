@@ -8,6 +8,8 @@
 #   truth_window                  # the main window (not the tray icon's window)
 #   truth_shot <name>             # <shots>/<name>.png of the main window
 #   truth_end                     # ends truth_lane, status 0
+# A lane script begins with truth_lane_begin "$@" (its arguments:
+# <truth_lane> <zorvanefortcp> <skypesim> <screenshot dir>).
 TRUTH_LOG=""
 TRUTH_DIR=""
 TRUTH_HELPER=""
@@ -95,4 +97,57 @@ truth_wait_file() {
     sleep 0.1
   done
   return 1
+}
+
+# The lane's start: the tools, the display, and for two sides (alice the
+# client application, bob the server application with the program linked
+# in) a desktop and a program directory each below ROOT; ports from BASE on.
+truth_lane_begin() {
+  local tool who
+  TRUTH_HELPER=$(realpath "$1")
+  TRUTH_PROGRAM=$(realpath "$2")
+  TRUTH_SIM=$(realpath "$3")
+  lane_begin "$4"
+  for tool in curl ss setpriv; do
+    command -v "$tool" >/dev/null || { lane_log "skipped: $tool is missing"; exit 77; }
+  done
+  lane_make_root zorvane-truth
+  ROOT=$LANE_ROOT
+  BASE=$((20000 + RANDOM % 20000))
+  for who in alice bob; do
+    mkdir -m 700 "$ROOT/desktop-$who"
+    mkdir "$ROOT/program-$who"
+  done
+  ln -s "$TRUTH_PROGRAM" "$ROOT/program-bob/zorvanefortcp"
+  mkdir "$ROOT/web"
+}
+
+# A web server on 127.0.0.1:<port> serving ROOT/web.
+truth_web() {
+  local i
+  /usr/bin/python3 -m http.server --bind 127.0.0.1 --directory "$ROOT/web" "$1" >"$LANE_SHOTS/web-$1.log" 2>&1 &
+  lane_also_end $!
+  for i in $(seq 1 100); do
+    curl -s -o /dev/null "http://127.0.0.1:$1/" && return 0
+    sleep 0.1
+  done
+  lane_fail "the web server on $1 did not start"
+}
+
+# bob's skypesim listening on <port> and alice's reaching him there
+# (BOB_SIM, ALICE_SIM); then bob, the server application (the program) with
+# the ini lines given, accepting any contact.
+truth_two_sides() {
+  local port=$1
+  shift
+  truth_skypesim bob "$ROOT/desktop-bob" --contact alice --listen "127.0.0.1:$port"
+  BOB_SIM=$SIM_PID
+  truth_skypesim alice "$ROOT/desktop-alice" --contact "bob@127.0.0.1:$port"
+  ALICE_SIM=$SIM_PID
+  {
+    printf '[SYSTEM]\r\nAPPMODE=0\r\nENABLEUSER=1\r\nOPENWINDOW=1\r\n[SERVER]\r\n'
+    printf '%s\r\n' "$@"
+  } >"$ROOT/program-bob/ZorvaneForTcp.ini"
+  ZORVANE_DESKTOP="$ROOT/desktop-bob" "$ROOT/program-bob/zorvanefortcp" >"$LANE_SHOTS/server.log" 2>&1 &
+  lane_also_end $!
 }
