@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 // Drops a multi-byte character whose last bytes were cut off at out[length].
@@ -40,6 +41,28 @@ size_t formatBounded(char* out, size_t size, const char* format, ...)
     if (static_cast<size_t>(wanted) < size)
         return static_cast<size_t>(wanted);
     return trimPartialCharacter(out, size - 1);
+}
+
+size_t formatNamed(char* out, size_t size, const char* format, const char* name)
+{
+    if (size == 0)
+        return 0;
+    const char* whole = name ? name : "";
+    int fixed = std::snprintf(nullptr, 0, format, "");
+    size_t room = fixed < 0 || static_cast<size_t>(fixed) >= size ? 0 : size - 1 - static_cast<size_t>(fixed);
+    size_t length = std::strlen(whole);
+    if (length <= room)
+        return formatBounded(out, size, format, whole);
+    constexpr size_t kEllipsis = 3;
+    std::string shortName;
+    if (room >= kEllipsis) {
+        size_t keep = room - kEllipsis;
+        while (keep > 0 && (static_cast<unsigned char>(whole[keep]) & 0xC0) == 0x80)
+            --keep;
+        shortName.assign(whole, keep);
+        shortName += "...";
+    }
+    return formatBounded(out, size, format, shortName.c_str());
 }
 
 size_t copyVersionForDisplay(char* out, size_t size, const char* version)

@@ -69,8 +69,7 @@ void CDialogAppKindSelect::fillContacts()
     size_t count = model != nullptr ? model->userList.size() : 0;
     for (size_t i = 0; i < count; ++i) {
         const UserEntry& entry = model->userList[i];
-        std::string name(entry.name, strnlen(entry.name, sizeof entry.name));
-        contactCombo.AddString(name.c_str());
+        contactCombo.AddString(entry.name.c_str());
     }
     if (count == 0 && !autoConnectUser.empty())
         contactCombo.AddString(autoConnectUser.c_str());

@@ -5,19 +5,10 @@
 namespace {
 const char* const localhostAddress = "127.0.0.1";
 
-// A port edit's number, 0 when it is no port: the text must read as a number
-// and hold at most five digits (leading zeros count), so that the main
-// window's port field, which keeps the text, reads back the same number.
+// A port edit's number, 0 when its text reads as no number; leading zeros
+// count for nothing ("008090" is 8090), as in the port dialog.
 int portOf(const CWnd& dialog, int id)
 {
-    std::string text;
-    dialog.GetDlgItemText(id, text);
-    size_t digits = 0;
-    for (char c : text)
-        if (c >= '0' && c <= '9')
-            ++digits;
-    if (digits > 5)
-        return 0;
     return static_cast<int>(dialog.GetDlgItemInt(id, nullptr, TRUE));
 }
 } // namespace
@@ -129,6 +120,11 @@ void CFowerdDlg::OnOkClicked()
                 SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(edit->GetSafeHwnd()), TRUE);
         }
     }
-    if (allValid)
-        CDialog::OnOK();
+    if (!allValid)
+        return;
+    // The numbers go back, not the texts typed: the main window shows
+    // and saves the port itself.
+    for (const Row& row : rows)
+        SetDlgItemInt(row.portId, static_cast<UINT>(portOf(*this, row.portId)), FALSE);
+    CDialog::OnOK();
 }

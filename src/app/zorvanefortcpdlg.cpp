@@ -40,6 +40,7 @@ CZorvaneForTcpDlg::CZorvaneForTcpDlg()
       suspendedFlag(0),
       lightBrush(nullptr),
       paleBrush(nullptr),
+      listenFailureOnLine(0),
       autoConnectUserMissing(0)
 {
     icon = LoadIconA(AfxGetInstanceHandle(), MAKEINTRESOURCEA(137));
@@ -127,8 +128,7 @@ BOOL CZorvaneForTcpDlg::OnInitDialog()
     log->writeLog(LOG_EV, startLine);
     if (settingsMissing) {
         char line[400];
-        formatBounded(line, sizeof line, "設定ファイル%sがありません。既定値で動作します",
-                      iniPath.c_str());
+        formatNamed(line, sizeof line, "設定ファイル%sがありません。既定値で動作します", iniPath.c_str());
         log->writeLog(LOG_EV, line);
     }
 

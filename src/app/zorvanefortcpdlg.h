@@ -110,6 +110,9 @@ public:
     void displayTick();
     void autoConnectTick();
     void trayUpkeep();
+    // A local port that a new stream could not listen on: said once on the
+    // message line, with the reason.
+    void reportListenFailure();
 
     // Members, in the order the dialog declares them.
     CListBox logList;
@@ -148,6 +151,8 @@ public:
     int32_t suspendedFlag;
     HBRUSH lightBrush;
     HBRUSH paleBrush;
+    // 1 while the message line shows a listen failure (the next one waits).
+    int32_t listenFailureOnLine;
     // 1 while the auto-connect contact was found missing from the contact list
     // (the message line has said so once).
     int32_t autoConnectUserMissing;

@@ -6,9 +6,12 @@
 #include "foundation/textutil.h"
 #include "platform/localtime.h"
 #include "platform/trace.h"
+#include "relay/socketerror.h"
+#include "relay/tcpmanager.h"
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 int32_t streamPresentFlag = 0;
 
@@ -75,6 +78,7 @@ const int CZorvaneForTcpDlg::lampIds[18] = {1032, 1036, 1034, 1040, 1038, 1043,
 void CZorvaneForTcpDlg::showMessage(const char* text)
 {
     messageText = text ? text : "";
+    listenFailureOnLine = 0;
     messageShown = 1;
     messageTicks = 6;
     UpdateData(FALSE);
@@ -82,7 +86,14 @@ void CZorvaneForTcpDlg::showMessage(const char* text)
 
 void CZorvaneForTcpDlg::notifyLogLine(const char* line)
 {
-    logList.AddString(line);
+    // Lines read back from the log files still end with their CR LF: the
+    // list shows the line without it (a bare line end adds nothing).
+    std::string text = line ? line : "";
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n'))
+        text.pop_back();
+    if (text.empty() && line != nullptr && line[0] != '\0')
+        return;
+    logList.AddString(text.c_str());
     int count = logList.GetCount();
     if (count > 2000)
         count = logList.DeleteString(0);
@@ -102,6 +113,14 @@ void CZorvaneForTcpDlg::notifyLinkStatus()
     default: break;
     }
     SetDlgItemText(1025, linkStatusText.c_str());
+    // The link is lost: every stream goes with it, and so does what the
+    // lamps showed (they are asked only while the link is attached).
+    if (status == LINK_NOT_ATTACHED) {
+        for (const Lamp& lamp : lamps) {
+            lampValues[lampSlot(lamp.id)] = 0;
+            CheckDlgButton(lamp.id, 0);
+        }
+    }
 }
 
 void CZorvaneForTcpDlg::notifyModelChange()
@@ -112,10 +131,7 @@ void CZorvaneForTcpDlg::notifyModelChange()
         contactStatusText.clear();
     } else {
         const UserEntry& entry = model->userList[static_cast<size_t>(model->selectedIndex)];
-        char name[USERENTRY_NAME_SIZE + 1];
-        std::memcpy(name, entry.name, USERENTRY_NAME_SIZE);
-        name[USERENTRY_NAME_SIZE] = '\0';
-        contactName = name;
+        contactName = entry.name;
         if (entry.status == CONTACT_OFFLINE)
             contactStatusText = "オフライン";
         else if (entry.status == CONTACT_ONLINE)
@@ -191,11 +207,10 @@ void CZorvaneForTcpDlg::OnBconnect()
 {
     trace("CZorvaneForTcpDlg::OnBconnect()\n");
     // With an empty contact list the messages name nobody (an empty name).
-    char name[USERENTRY_NAME_SIZE + 1] = {};
+    std::string name;
     QK_SKYPEMODEL* model = hub.skypeModel;
     if (model != nullptr && !model->userList.empty())
-        std::memcpy(name, model->userList[static_cast<size_t>(model->selectedIndex)].name,
-                    USERENTRY_NAME_SIZE);
+        name = model->userList[static_cast<size_t>(model->selectedIndex)].name;
 
     char caption[64] = {};
     GetDlgItemText(1024, caption, sizeof caption);
@@ -203,15 +218,15 @@ void CZorvaneForTcpDlg::OnBconnect()
     if (std::strcmp(caption, "手動接続") != 0) {
         if (hub.a2aModel)
             hub.a2aModel->disconnectAll();
-        formatBounded(message, sizeof message, "%sへのSKYPE STREAM切断操作を行いました", name);
+        formatNamed(message, sizeof message, "%sへのSKYPE STREAM切断操作を行いました", name.c_str());
     } else if (applicationMode != 1) {
         formatBounded(message, sizeof message, "%s", "サーバからの接続はできません");
     } else if (hub.isSelectedUserConnectable()) {
         hub.a2aModel->connectSelectedUser();
-        formatBounded(message, sizeof message, "%sへのSKYPE STREAM接続操作を行いました", name);
+        formatNamed(message, sizeof message, "%sへのSKYPE STREAM接続操作を行いました", name.c_str());
     } else {
-        formatBounded(message, sizeof message, "現在選択中のユーザ%sは接続可能状態ではありません",
-                      name);
+        formatNamed(message, sizeof message, "現在選択中のユーザ%sは接続可能状態ではありません",
+                    name.c_str());
     }
     showMessage(message);
 }
@@ -250,6 +265,29 @@ void CZorvaneForTcpDlg::displayTick()
             SetDlgItemText(1012, "");
         }
     }
+    reportListenFailure();
+}
+
+void CZorvaneForTcpDlg::reportListenFailure()
+{
+    // Each failure keeps the line for its own three seconds.
+    if (hub.a2aModel == nullptr || (messageShown == 1 && listenFailureOnLine == 1))
+        return;
+    for (int channel = 0; channel < A2A_CHANNEL_COUNT; ++channel) {
+        for (QK_SKYPESTREAM* stream : hub.a2aModel->applications[channel].streams) {
+            QK_TCPMANAGER* manager = stream != nullptr ? stream->tcpManager : nullptr;
+            if (manager == nullptr || manager->listenError == 0)
+                continue;
+            int error = manager->listenError;
+            manager->listenError = 0;
+            char message[100];
+            formatBounded(message, sizeof message, "%sのポート%dを開けません: %s(%d)", channelLabel(channel),
+                          static_cast<int>(manager->port), socketErrorText(error), error);
+            showMessage(message);
+            listenFailureOnLine = 1;
+            return;
+        }
+    }
 }
 
 void CZorvaneForTcpDlg::autoConnectTick()
@@ -266,13 +304,13 @@ void CZorvaneForTcpDlg::autoConnectTick()
     // stayed where it was and nobody is called.
     int32_t index = model->selectedIndex;
     bool selected = index >= 0 && static_cast<size_t>(index) < model->userList.size() &&
-                    std::strcmp(model->userList[static_cast<size_t>(index)].name, autoConnectUser.c_str()) == 0;
+                    model->userList[static_cast<size_t>(index)].name == autoConnectUser;
     if (!selected) {
         if (autoConnectUserMissing == 0) {
             autoConnectUserMissing = 1;
             char message[100];
-            formatBounded(message, sizeof message, "自動接続先%sはコンタクトリストにいません",
-                          autoConnectUser.c_str());
+            formatNamed(message, sizeof message, "自動接続先%sはコンタクトリストにいません",
+                        autoConnectUser.c_str());
             showMessage(message);
         }
         return;
@@ -287,8 +325,7 @@ void CZorvaneForTcpDlg::autoConnectTick()
     autoConnectCountdown = 600;
     hub.a2aModel->connectSelectedUser();
     char message[100];
-    formatBounded(message, sizeof message, "%sへのSKYPE STREAM接続操作を行いました",
-                  autoConnectUser.c_str());
+    formatNamed(message, sizeof message, "%sへのSKYPE STREAM接続操作を行いました", autoConnectUser.c_str());
     showMessage(message);
 }
 

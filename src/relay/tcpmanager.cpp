@@ -4,6 +4,7 @@
 #include "foundation/propaty.h"
 #include "platform/trace.h"
 #include "relay/a2apacket.h"
+#include "relay/socketerror.h"
 
 #include <cstdio>
 #include <cstring>
@@ -64,7 +65,7 @@ void tcpLogWord(const char* format, const char* word, int number)
     tcpLogHost(format, word, number);
 }
 
-QK_TCPMANAGER::QK_TCPMANAGER(int portNumber) : port(portNumber)
+QK_TCPMANAGER::QK_TCPMANAGER(int portNumber) : port(portNumber), listenError(0)
 {
     std::memcpy(tag, "QK_TCPMANAGER", sizeof tag);
     QK_TCPMANAGER::resetSockets();
@@ -125,8 +126,12 @@ void QK_TCPMANAGER::closeSocket(QK_SOCKETTCP*& socketObject)
 {
     if (!socketObject)
         return;
+    bool listened = socketObject->role == SOCKET_ROLE_SERVER;
+    bool connected = socketObject->state == SOCKET_STATE_CONNECTED;
+    int logPort = listened ? socketObject->boundPort : socketObject->port;
     socketObject->stopThread();
-    tcpLog("TCP切断: ポート番号=%d", socketObject->boundPort);
+    if (listened || connected)
+        tcpLog("TCP切断: ポート番号=%d", logPort);
     socketObject->teardown();
     delete socketObject;
     socketObject = nullptr;
@@ -171,11 +176,22 @@ void QK_TCPMANAGER::startServer()
         return;
     QK_SOCKETTCP* s = getMainSocket();
     if (s->createServer(port)) {
+        listenError = 0;
         s->startThread();
         tcpLog("サーバソケット作成: ポート番号=%d ", port);
-    } else {
-        tcpLog("サーバソケット作成失敗: ポート番号=%d ", port);
+        return;
     }
+    listenError = WSAGetLastError();
+    if (listenError == 0)
+        listenError = WSAEINVAL;
+    // Nothing listens: no socket is left to close or to show.
+    s->teardown();
+    delete s;
+    mainSocket = nullptr;
+    char line[kLogBufferSize];
+    std::snprintf(line, sizeof line, "サーバソケット作成失敗: ポート番号=%d %s(%d)", port,
+                  socketErrorText(listenError), static_cast<int>(listenError));
+    writeEvent(line);
 }
 
 void QK_TCPMANAGER::closeAll() { closeSocket(mainSocket); }

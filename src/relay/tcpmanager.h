@@ -19,7 +19,9 @@ public:
 
     // No sockets; role from the application mode.
     virtual void resetSockets();
-    // Client application only: listener on port and its server thread.
+    // Client application only: listener on port and its server thread. A
+    // listener that cannot be made leaves no socket object and its error in
+    // listenError.
     virtual void startServer();
     // Stops, logs and destroys the sockets.
     virtual void closeAll();
@@ -49,11 +51,16 @@ public:
     QK_SOCKETTCP* dataLinkSocket;
     int32_t role;
     int32_t peerHalfClose = 0;
+    // The error of the listener startServer could not make, until whoever
+    // reports it takes it (0: none).
+    int32_t listenError;
 
 protected:
     QK_SOCKETTCP* getMainSocket();
     QK_SOCKETTCP* getDataLinkSocket();
-    // Stops, logs "TCP切断" with its boundPort, tears down and deletes.
+    // Stops, tears down and deletes; logs "TCP切断" with the port listened
+    // on, or for a connecting socket the port it connected to while that
+    // connection was still up.
     void closeSocket(QK_SOCKETTCP*& socketObject);
     // Hands a peer's answer to a waiting socket and logs it.
     void deliverReply(QK_SOCKETTCP* socketObject, int reply);

@@ -9,33 +9,6 @@
 namespace {
 
 constexpr size_t kTokenSize = 1024;
-constexpr size_t kNameLength = USERENTRY_NAME_SIZE - 1;   // bytes of a stored name
-
-// Stores `name` the way the model keeps names: at most 49 bytes, NUL-filled;
-// a longer name is cut, and a UTF-8 character is never split by the cut.
-void storeName(char (&target)[USERENTRY_NAME_SIZE], const char* name)
-{
-    std::memset(target, 0, sizeof target);
-    size_t length = 0;
-    while (length <= kNameLength && name[length] != '\0')
-        ++length;
-    if (length > kNameLength) {
-        length = kNameLength;
-        while (length > 0 && (static_cast<unsigned char>(name[length]) & 0xC0) == 0x80)
-            --length;
-    }
-    std::memcpy(target, name, length);
-}
-
-// A stored name against a token: equal when the token, stored the same way,
-// gives the same name.
-bool sameName(const char* stored, const char* token)
-{
-    char cut[USERENTRY_NAME_SIZE];
-    storeName(cut, token);
-    return std::strncmp(stored, cut, USERENTRY_NAME_SIZE) == 0;
-}
-
 bool startsWith(const char* text, const char* prefix)
 {
     return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
@@ -55,8 +28,7 @@ QK_SKYPEMODEL* QK_SKYPEMODEL::getInstance()
 }
 
 QK_SKYPEMODEL::QK_SKYPEMODEL()
-    : tag{}, linkStatus(LINK_NOT_ATTACHED), onlineStatus(CONTACT_OFFLINE), currentUser{},
-      selectedIndex(0)
+    : tag{}, linkStatus(LINK_NOT_ATTACHED), onlineStatus(CONTACT_OFFLINE), selectedIndex(0)
 {
     std::memcpy(tag, "QK_SKYPEMODEL", sizeof "QK_SKYPEMODEL");
 }
@@ -73,7 +45,7 @@ void QK_SKYPEMODEL::setStartingValues()
 {
     linkStatus = LINK_NOT_ATTACHED;
     onlineStatus = CONTACT_OFFLINE;
-    std::memset(currentUser, 0, sizeof currentUser);
+    currentUser.clear();
     selectedIndex = 0;
     userList.clear();
 }
@@ -103,8 +75,8 @@ void QK_SKYPEMODEL::addListener(MODELLISTENER* listener)
 
 void QK_SKYPEMODEL::appendUser(const char* name)
 {
-    UserEntry entry{};
-    storeName(entry.name, name);
+    UserEntry entry;
+    entry.name = name;
     entry.status = CONTACT_OFFLINE;
     userList.push_back(entry);
 }
@@ -120,7 +92,7 @@ void QK_SKYPEMODEL::notifyCurrentUser(const char* text)
 {
     char token[kTokenSize];
     nextToken(text, token, sizeof token, nullptr);
-    storeName(currentUser, token);
+    currentUser = token;
     trace("QK_SKYPEMODEL::notifyCurrentUser(%s)\n", text);
 }
 
@@ -153,9 +125,8 @@ void QK_SKYPEMODEL::queryOnlineStatus()
     // A failed send empties the list (the link reports 0, the hub resets the
     // model) while this loop runs: the length is read before every command.
     for (size_t i = 0; i < userList.size(); ++i) {
-        char command[kTokenSize];
-        std::snprintf(command, sizeof command, "GET USER %s ONLINESTATUS", userList[i].name);
-        QK_SKYPECOM::getInstance()->sendCommand(command);
+        std::string command = "GET USER " + userList[i].name + " ONLINESTATUS";
+        QK_SKYPECOM::getInstance()->sendCommand(command.c_str());
     }
     QK_SKYPECOM::getInstance()->sendCommand("GET CURRENTUSERHANDLE");
 }
@@ -176,10 +147,10 @@ void QK_SKYPEMODEL::notifyUser(const char* text)
     if (startsWith(property, "ONLINESTATUS")) {
         ContactStatus status =
             startsWith(value, "OFFLINE") || startsWith(value, "UNKNOWN") ? CONTACT_OFFLINE : CONTACT_ONLINE;
-        if (sameName(currentUser, name))
+        if (currentUser == name)
             return;   // the own account is not a contact
         for (UserEntry& entry : userList) {
-            if (sameName(entry.name, name)) {
+            if (entry.name == name) {
                 entry.status = status;
                 break;
             }
@@ -203,7 +174,7 @@ void QK_SKYPEMODEL::setConnectable(int channel, char* list)
     while (rest != nullptr) {
         rest = nextToken(rest, token, sizeof token, " ");
         for (UserEntry& entry : userList) {
-            if (sameName(entry.name, token))
+            if (entry.name == token)
                 entry.connectable[channel] = 1;
         }
     }
@@ -213,7 +184,7 @@ void QK_SKYPEMODEL::setConnectable(int channel, char* list)
 void QK_SKYPEMODEL::selectUser(const char* name)
 {
     for (size_t i = 0; i < userList.size(); ++i) {
-        if (std::strcmp(name, userList[i].name) == 0)
+        if (userList[i].name == name)
             selectedIndex = static_cast<int32_t>(i);
     }
     notifyListeners();
@@ -222,7 +193,7 @@ void QK_SKYPEMODEL::selectUser(const char* name)
 int QK_SKYPEMODEL::containsUser(const char* name)
 {
     for (const UserEntry& entry : userList) {
-        if (sameName(entry.name, name))
+        if (entry.name == name)
             return 1;
     }
     return 0;

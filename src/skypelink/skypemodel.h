@@ -5,6 +5,7 @@
 #include "skypelink/skypecom.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // 1 offline (also Skype's "UNKNOWN"), 2 online.
@@ -12,16 +13,15 @@ using ContactStatus = int32_t;
 constexpr ContactStatus CONTACT_OFFLINE = 1;
 constexpr ContactStatus CONTACT_ONLINE = 2;
 
-constexpr int USERENTRY_NAME_SIZE = 50;   // a name keeps at most 49 bytes and its NUL
 constexpr int USERENTRY_CHANNELS = 5;     // one connectable flag per channel 0-4
 
-// One contact.
+// One contact. The name is the whole name the Skype link gave (a token of
+// its texts, so at most 1023 bytes).
 struct UserEntry {
-    char name[USERENTRY_NAME_SIZE];               // NUL-filled after the name
-    ContactStatus status;                         // CONTACT_OFFLINE when made
-    int32_t connectable[USERENTRY_CHANNELS];      // 1: connectable on that channel
+    std::string name;
+    ContactStatus status = CONTACT_OFFLINE;
+    int32_t connectable[USERENTRY_CHANNELS] = {};   // 1: connectable on that channel
 };
-static_assert(sizeof(UserEntry) == 76, "UserEntry is a 76-byte record");
 
 // A listener of the model, told when the list, the flags or the selection change.
 class MODELLISTENER {
@@ -70,7 +70,7 @@ public:
     char tag[14];
     LinkStatus linkStatus;
     ContactStatus onlineStatus;
-    char currentUser[USERENTRY_NAME_SIZE];
+    std::string currentUser;
     int32_t selectedIndex;   // meaningful only while userList is not empty
     std::vector<UserEntry> userList;
     std::vector<MODELLISTENER*> listeners;

@@ -141,12 +141,11 @@ void QK_A2AMODEL::connectSelectedUser()
         static_cast<size_t>(model->selectedIndex) >= model->userList.size())
         return;
     // A copy: a failed send resets the contact model under us.
-    char contact[USERENTRY_NAME_SIZE];
-    copyText(contact, sizeof contact, model->userList[static_cast<size_t>(model->selectedIndex)].name);
+    const std::string contact = model->userList[static_cast<size_t>(model->selectedIndex)].name;
     for (int i = 0; i < A2A_CHANNEL_COUNT; ++i) {
         QK_SKYPEAPPLICATION& application = applications[i];
-        if (thePropaty->isPortEnabled(i) != 0 && application.isConnected(contact) == 0) {
-            if (application.connectPeer(contact) == 0)
+        if (thePropaty->isPortEnabled(i) != 0 && application.isConnected(contact.c_str()) == 0) {
+            if (application.connectPeer(contact.c_str()) == 0)
                 return;
         }
     }

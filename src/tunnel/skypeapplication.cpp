@@ -180,7 +180,7 @@ bool QK_SKYPEAPPLICATION::acceptsContact(const char* peer)
     size_t selected = static_cast<size_t>(model->selectedIndex);
     if (model->selectedIndex < 0 || selected >= model->userList.size())
         return false;
-    return std::strncmp(peer, model->userList[selected].name, USERENTRY_NAME_SIZE) == 0;
+    return model->userList[selected].name == peer;
 }
 
 void QK_SKYPEAPPLICATION::handleStreams(const char* text, const char* list)

@@ -134,11 +134,26 @@ TEST(ForwardDialog, PortTextsOutsideOneTo65535AreRefusedInEveryRow)
     struct Case {
         std::string port;
         bool accepted;
+        std::string handedBack; // the number, without leading zeros
     };
+    // Leading zeros are accepted as the port dialog accepts them.
     const Case cases[] = {
-        {"0", false}, {"65536", false}, {"-5", false}, {"abc", false}, {"", false}, {"80x", false},
-        {"70000", false}, {"000008080", false}, {std::string(70, '0') + "8080", false},
-        {std::string(70, '9'), false}, {"4294967376", false}, {"1", true},  {"65535", true}, {"08080", true},
+        {"0", false, ""},
+        {"65536", false, ""},
+        {"-5", false, ""},
+        {"abc", false, ""},
+        {"", false, ""},
+        {"80x", false, ""},
+        {"70000", false, ""},
+        {std::string(70, '9'), false, ""},
+        {"4294967376", false, ""},
+        {"000065536", false, ""},
+        {"1", true, "1"},
+        {"65535", true, "65535"},
+        {"08080", true, "8080"},
+        {"008090", true, "8090"},
+        {"000008080", true, "8080"},
+        {std::string(70, '0') + "8080", true, "8080"},
     };
     for (const Case& c : cases) {
         for (int r = 0; r < 5; ++r) {
@@ -152,7 +167,7 @@ TEST(ForwardDialog, PortTextsOutsideOneTo65535AreRefusedInEveryRow)
             if (c.accepted) {
                 EXPECT_EQ(result, IDOK);
                 EXPECT_TRUE(boxes.calls().empty());
-                EXPECT_EQ(dialog.*rows[r].portMember, c.port);
+                EXPECT_EQ(dialog.*rows[r].portMember, c.handedBack);
             } else {
                 EXPECT_EQ(result, stayedOpen);
                 ASSERT_EQ(boxes.calls().size(), 1u);

@@ -136,9 +136,9 @@ TEST_F(HubTest, SelectedUserConnectable)
     EXPECT_FALSE(hub->isSelectedUserConnectable());   // empty list
 
     UserEntry bob{};
-    std::snprintf(bob.name, sizeof bob.name, "bob");
+    bob.name = "bob";
     UserEntry carol = bob;
-    std::snprintf(carol.name, sizeof carol.name, "carol");
+    carol.name = "carol";
     hub->skypeModel->userList = {bob, carol};
     hub->skypeModel->selectedIndex = 1;
     EXPECT_FALSE(hub->isSelectedUserConnectable());   // all five flags 0

@@ -3,11 +3,13 @@
 #include "maindialog_fixture.h"
 
 #include "foundation/eventlog.h"
+#include "platform/winsock.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 
 namespace {
 
@@ -35,6 +37,43 @@ bool wholeUtf8(const std::string& text)
     }
     return true;
 }
+
+Strings listLines(CListBox& list)
+{
+    Strings lines;
+    for (int i = 0; i < list.GetCount(); ++i) {
+        std::string line;
+        list.GetText(i, line);
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+bool endsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// A listener on 127.0.0.1 that holds a port, as another program would.
+struct HeldPort {
+    HeldPort()
+    {
+        socketHandle = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = inet_addr("127.0.0.1");
+        bind(socketHandle, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(socketHandle, 1);
+        int length = sizeof address;
+        getsockname(socketHandle, reinterpret_cast<sockaddr*>(&address), &length);
+        port = ntohs(address.sin_port);
+    }
+    ~HeldPort() { closesocket(socketHandle); }
+    HeldPort(const HeldPort&) = delete;
+    HeldPort& operator=(const HeldPort&) = delete;
+    SOCKET socketHandle;
+    int port = 0;
+};
 
 // Connecting bob asks every enabled channel; channel 1 stands for them.
 const std::string connectBob = "ALTER APPLICATION ZorvaneForHttp000 CONNECT bob";
@@ -64,6 +103,111 @@ TEST_F(MainDialogTest, LampsFollowTheQueriesOnlyWhileAttached)
         skype->attach(dialog->hub.skypeCom->ownWindow, 0);
         tick(1);
         EXPECT_EQ(checked(1034), 0);
+    });
+}
+
+// This side's Skype client goes away (its next command fails): the streams
+// are cancelled, and the lamps that showed them go dark at once.
+TEST_F(MainDialogTest, LampsGoDarkWhenTheLinkIsLost)
+{
+    writeSettings({"SYSTEM/APPMODE=1"});
+    run([&] {
+        attach();
+        setContacts("bob");
+        appNotify(1, "STREAMS bob:1");
+        tick(1);
+        ASSERT_EQ(checked(1034), 1) << "L lamp of channel 1";
+        dialog->lampValues[7] = 1; // as a connected C lamp of channel 1 left it
+        dialog->CheckDlgButton(1035, 1);
+
+        skype->failNext = 1;
+        dialog->hub.skypeCom->sendCommand("GET CURRENTUSERHANDLE");
+        ASSERT_EQ(dialog->linkStatus, 0);
+        EXPECT_EQ(text(1025), "通信ドライバと未接続");
+        EXPECT_EQ(checked(1034), 0);
+        EXPECT_EQ(checked(1035), 0);
+        tick(1);
+        for (int i = 0; i < 18; ++i) {
+            EXPECT_EQ(checked(CZorvaneForTcpDlg::lampIds[i]), 0) << CZorvaneForTcpDlg::lampIds[i];
+            EXPECT_EQ(dialog->lampValues[i], 0) << CZorvaneForTcpDlg::lampIds[i];
+        }
+    });
+}
+
+// Lines read back from the log files at start come with their CR LF; the
+// list shows them without it, as it shows the lines written now.
+TEST_F(MainDialogTest, RestoredLogLinesShowWithoutTheirLineEnd)
+{
+    writeSettings({"LOG/INDEX=0", "LOG/COUNT=2"});
+    {
+        std::ofstream log(dir / "LOG0.log", std::ios::binary);
+        log << "2026/01/02 03:04:05:EV:older line\r\n2026/01/02 03:04:06:ER:last line\r\n";
+    }
+    run([&] {
+        Strings lines = listLines(dialog->logList);
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_EQ(lines[0], "2026/01/02 03:04:05:EV:older line");
+        EXPECT_EQ(lines[1], "2026/01/02 03:04:06:ER:last line");
+        for (const std::string& line : lines) {
+            EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << line;
+            EXPECT_FALSE(line.empty());
+        }
+    });
+}
+
+// Local ports that another program holds: the streams come up, but the
+// message line says why nothing listens, each port once and in turn; the log
+// line has the reason, and no disconnect line follows for a listener that
+// never existed.
+TEST_F(MainDialogTest, LocalPortInUseIsSaidWithItsReason)
+{
+    writeSettings({"SYSTEM/APPMODE=1"});
+    run([&] {
+        HeldPort held1;
+        HeldPort held2;
+        ASSERT_GT(held1.port, 0);
+        ASSERT_GT(held2.port, 0);
+        dialog->setHttpPort(held1.port);
+        dialog->setCvsPort(held2.port);
+        attach();
+        setContacts("bob");
+        setConnectable(1, "bob");
+        dialog->OnBconnect();
+        EXPECT_EQ(text(1012), "bobへのSKYPE STREAM接続操作を行いました");
+        appNotify(1, "STREAMS bob:1");
+        appNotify(2, "STREAMS bob:2");
+        tick(1);
+        const std::string port1 = std::to_string(held1.port);
+        const std::string port2 = std::to_string(held2.port);
+        EXPECT_EQ(text(1012), "設定１のポート" + port1 + "を開けません: アドレスは使用中です(10048)");
+        EXPECT_EQ(checked(1034), 0);
+        EXPECT_EQ(checked(1036), 0);
+        tick(1, 5);
+        EXPECT_EQ(text(1012), "設定１のポート" + port1 + "を開けません: アドレスは使用中です(10048)");
+        tick(1);
+        EXPECT_EQ(text(1012), "設定２のポート" + port2 + "を開けません: アドレスは使用中です(10048)");
+        tick(1, 6);
+        EXPECT_EQ(text(1012), "") << "each said once";
+        tick(1, 6);
+        EXPECT_EQ(text(1012), "");
+
+        Strings lines = listLines(dialog->logList);
+        for (const std::string& port : {port1, port2}) {
+            EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                    [&](const std::string& line) {
+                                        return endsWith(line, ":サーバソケット作成失敗: ポート番号=" + port +
+                                                                  " アドレスは使用中です(10048)");
+                                    }),
+                      1)
+                << testing::PrintToString(lines);
+        }
+        appNotify(1, "STREAMS");
+        appNotify(2, "STREAMS");
+        lines = listLines(dialog->logList);
+        EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                [](const std::string& line) { return line.find("TCP切断") != std::string::npos; }),
+                  0)
+            << testing::PrintToString(lines);
     });
 }
 
@@ -263,8 +407,8 @@ TEST_F(MainDialogTest, AutoConnectCallsNobodyWhenTheContactIsNotInTheList)
     });
 }
 
-// The contact list keeps 49 bytes of a name: the configured contact is called
-// only when the whole name is that of a contact, and then only that contact.
+// The contact list keeps whole names: the configured contact is called only
+// when its whole name is that of a contact, and then only that contact.
 struct AutoConnectNameCase {
     const char* name;
     std::string configured;
@@ -273,8 +417,8 @@ struct AutoConnectNameCase {
 
 void PrintTo(const AutoConnectNameCase& c, std::ostream* os) { *os << c.name; }
 
-const std::string name49(49, 'l');           // fits the list's name field
-const std::string name60 = name49 + "-longer-60"; // cut to name49 in the list
+const std::string name49(49, 'l');
+const std::string name60 = name49 + "-longer-60";
 
 class AutoConnectNameTest : public MainDialogTest, public testing::WithParamInterface<AutoConnectNameCase> {};
 
@@ -307,9 +451,9 @@ TEST_P(AutoConnectNameTest, OnlyTheNamedContactIsCalled)
 
 INSTANTIATE_TEST_SUITE_P(
     Names, AutoConnectNameTest,
-    testing::Values(AutoConnectNameCase{"whole_name_over_49_bytes", name60, ""},
+    testing::Values(AutoConnectNameCase{"whole_name_over_49_bytes", name60, name60},
                     AutoConnectNameCase{"other_name_with_the_same_49_bytes", name49 + "-other", ""},
-                    AutoConnectNameCase{"name_as_the_list_keeps_it", name49, name49},
+                    AutoConnectNameCase{"start_of_a_longer_name", name49, ""},
                     AutoConnectNameCase{"short_name", "alice", "alice"}),
     [](const testing::TestParamInfo<AutoConnectNameCase>& p) { return p.param.name; });
 
@@ -331,6 +475,78 @@ TEST_F(MainDialogTest, MessagesAreCutToTheirBuffer)
         EXPECT_EQ(message.rfind("自動接続先あ", 0), 0u) << message;
     });
 }
+
+// Names longer than 49 bytes stay whole: two that share their first 49
+// bytes are two contacts in the panel, each with its own state.
+TEST_F(MainDialogTest, LongContactNamesStayWholeInThePanel)
+{
+    const std::string first = std::string(55, 'a') + "-one";
+    const std::string second = std::string(55, 'a') + "-two";
+    writeSettings({"SYSTEM/APPMODE=1"});
+    run([&] {
+        attach();
+        setContacts(first + ", " + second);
+        setConnectable(1, second);
+        EXPECT_EQ(text(1006), first);
+        EXPECT_EQ(text(1064), "オンライン");
+        ASSERT_TRUE(uitest::pressButton(*dialog, 1023));
+        EXPECT_EQ(text(1006), second);
+        EXPECT_EQ(text(1064), "接続可能");
+        takeCommands();
+        dialog->OnBconnect();
+        EXPECT_EQ(countOf(takeCommands(), "ALTER APPLICATION ZorvaneForHttp000 CONNECT " + second), 1u);
+    });
+}
+
+// Every message that names a contact keeps its whole sentence: a name too
+// long for the line is shortened instead ("...").
+struct NamedMessageCase {
+    const char* name;
+    bool autoConnect;
+    bool inList;
+    bool connectable;
+    const char* start;
+    const char* end;
+};
+
+void PrintTo(const NamedMessageCase& c, std::ostream* os) { *os << c.name; }
+
+class NamedMessageTest : public MainDialogTest, public testing::WithParamInterface<NamedMessageCase> {};
+
+TEST_P(NamedMessageTest, NameIsShortenedNeverTheSentence)
+{
+    const NamedMessageCase& c = GetParam();
+    std::string longName;
+    for (int i = 0; i < 40; ++i)
+        longName += "あ";
+    writeSettings({"SYSTEM/APPMODE=1", "CLIENT/AUTOCONNECT=" + std::string(c.autoConnect ? "1" : "0"),
+                   "CLIENT/AUTOCONNECTUSER=" + longName});
+    run([&] {
+        attach();
+        setContacts(c.inList ? longName : "bob");
+        if (c.connectable)
+            setConnectable(1, c.inList ? longName : "bob");
+        if (c.autoConnect)
+            tick(2);
+        else
+            dialog->OnBconnect();
+        std::string message = text(1012);
+        EXPECT_LE(message.size(), 99u);
+        EXPECT_TRUE(wholeUtf8(message));
+        EXPECT_EQ(message.rfind(std::string(c.start) + "あ", 0), 0u) << message;
+        EXPECT_TRUE(endsWith(message, std::string("...") + c.end)) << message;
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Messages, NamedMessageTest,
+    testing::Values(NamedMessageCase{"auto_connect_contact_missing", true, false, false, "自動接続先",
+                                     "はコンタクトリストにいません"},
+                    NamedMessageCase{"auto_connect", true, true, true, "", "へのSKYPE STREAM接続操作を行いました"},
+                    NamedMessageCase{"connect_button", false, true, true, "", "へのSKYPE STREAM接続操作を行いました"},
+                    NamedMessageCase{"not_connectable", false, true, false, "現在選択中のユーザ",
+                                     "は接続可能状態ではありません"}),
+    [](const testing::TestParamInfo<NamedMessageCase>& p) { return p.param.name; });
 
 struct SwitchCase {
     const char* name;

@@ -217,6 +217,42 @@ TEST_F(SettingsCommandsTest, ForwardSettingsAreSavedAtOnceAndShowAgainAfterARest
     });
 }
 
+// One rule for port texts: leading zeros are taken in both dialogs, and the
+// main window shows the number saved, not the text typed.
+TEST_F(SettingsCommandsTest, PortTypedWithLeadingZerosShowsAsTheNumberSaved)
+{
+    struct Case {
+        const char* what;
+        int appMode;
+        int button;
+        int edit;
+        const char* section;
+        const char* key;
+        int shownId;
+    };
+    const Case cases[] = {
+        {"forward settings", 0, 1058, 1090, "SERVER", "FOWERDPORT3", 1093},
+        {"port dialog", 1, 1115, 1117, "CLIENT", "HTTPPORT", 1101},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeSettings({"SYSTEM/APPMODE=" + std::to_string(c.appMode)});
+        run([&] {
+            bool confirmed = false;
+            openWith(c.button, [&](CDialog& nested) {
+                uitest::typeText(nested, c.edit, "008090");
+                uitest::pressKey(nested, VK_RETURN);
+                confirmed = nested.IsEnding() != FALSE;
+            });
+            EXPECT_TRUE(confirmed) << "the dialog refused 008090";
+            EXPECT_EQ(ini(c.section, c.key), "8090");
+            EXPECT_EQ(text(c.shownId), "8090");
+        });
+        dialog.reset();
+        skype.reset();
+    }
+}
+
 TEST_F(SettingsCommandsTest, EachLocalPortIsSavedAtOnceAndShowsAgainAfterARestart)
 {
     struct Case {

@@ -90,17 +90,21 @@ TEST_F(TcpManager, ClientApplicationListensRelaysAndCloseAllLogsThePort)
     EXPECT_EQ(connectLocal(port), INVALID_SOCKET);
 }
 
-TEST_F(TcpManager, ListenerThatCannotBeMadeIsLoggedAndStartsNoThread)
+TEST_F(TcpManager, ListenerThatCannotBeMadeIsLoggedWithItsReasonAndLeavesNothingToClose)
 {
     propaty_->appMode = 1;
     int port = 0;
     server(&port); // the port is taken
     QK_TCPMANAGER m(port);
     m.startServer();
-    EXPECT_TRUE(logged(portText("サーバソケット作成失敗: ポート番号=%d ", port)));
-    ASSERT_NE(m.mainSocket, nullptr); // kept until closeAll
-    EXPECT_FALSE(m.mainSocket->hThread.joinable());
+    EXPECT_EQ(logTexts(), std::vector<std::string>{
+                              portText("サーバソケット作成失敗: ポート番号=%d アドレスは使用中です(10048)", port)});
+    EXPECT_EQ(m.listenError, WSAEADDRINUSE);
+    EXPECT_EQ(m.mainSocket, nullptr);
+    // No listener existed: closing writes no disconnect line.
+    logLines_.clear();
     m.closeAll();
+    EXPECT_TRUE(logTexts().empty());
     EXPECT_EQ(m.mainSocket, nullptr);
 }
 
@@ -146,9 +150,26 @@ TEST_F(TcpManager, OnlyTheThreeLocalNamesConnectAtOnce)
 
         logLines_.clear();
         m.closeAll();
-        // A connecting socket never listened: its port reads 0.
-        EXPECT_EQ(logTexts(), std::vector<std::string>{"TCP切断: ポート番号=0"});
+        // A connecting socket names the port it connected to.
+        EXPECT_EQ(logTexts(), std::vector<std::string>{"TCP切断: ポート番号=" + std::to_string(port)});
     }
+}
+
+// The server application's connection ended before the stream: closing the
+// stream writes no second disconnect line (and never one of port 0).
+TEST_F(TcpManager, ConnectionThatEndedBeforeCloseAllGetsNoSecondLine)
+{
+    propaty_->appMode = 0;
+    int port = 0;
+    SOCKET l = server(&port);
+    QK_TCPMANAGER m(80);
+    ASSERT_EQ(m.notifyTcpConnectRequest(port, "127.0.0.1", 0), 1);
+    ASSERT_NE(keep(accept(l, nullptr, nullptr)), INVALID_SOCKET);
+    m.notifyTcpDisconnect(80); // the peer's packets carry its own port
+    ASSERT_EQ(logTexts().back(), "TCP切断: ポート番号=80");
+    logLines_.clear();
+    m.closeAll();
+    EXPECT_TRUE(logTexts().empty()) << logTexts()[0];
 }
 
 TEST_F(TcpManager, FailedConnectAtOnceLeavesTheSocketErrorForTheStream)

@@ -227,9 +227,9 @@ TEST_F(ModelTest, BuddyStatusThreeAppendsANewOfflineContactSilently)
 TEST_F(ModelTest, OwnHandleIsCutAtTheFirstPunctuation)
 {
     notify("CURRENTUSERHANDLE alice.smith");
-    EXPECT_STREQ(model->currentUser, "alice");
+    EXPECT_EQ(model->currentUser, "alice");
     notify("CURRENTUSERHANDLE bob");
-    EXPECT_STREQ(model->currentUser, "bob");
+    EXPECT_EQ(model->currentUser, "bob");
     EXPECT_EQ(listener.changes, 0);
 }
 
@@ -244,32 +244,39 @@ TEST_F(ModelTest, OwnStatusFollowsUserStatus)
     EXPECT_EQ(listener.changes, 0);
 }
 
-TEST_F(ModelTest, NamesOfFiftyBytesOrMoreAreCutToFortyNineAndTerminated)
+// Names as long as the link gives them stay whole: two contacts that differ
+// only after byte 49 stay two, and each one's status, flags, query and
+// selection are its own.
+TEST_F(ModelTest, LongNamesStayWholeInTheListTheQueriesAndTheFlags)
 {
-    const std::string longName(60, 'x');
-    const std::string cut(49, 'x');
-    notify("USERS " + longName + ", bob");
-    ASSERT_EQ(model->userList.size(), 2u);
-    EXPECT_EQ(std::string(model->userList[0].name), cut);
-    EXPECT_EQ(model->userList[0].name[49], '\0');
-    // The long name still finds its entry.
-    notify("USER " + longName + " ONLINESTATUS ONLINE");
-    EXPECT_EQ(model->userList[0].status, 2);
-    EXPECT_EQ(model->containsUser(longName.c_str()), 1);
+    const std::string first = std::string(60, 'x') + "1";
+    const std::string second = std::string(60, 'x') + "2";
+    const std::string wide = std::string(48, 'z') + "山川";
+    notify("USERS " + first + ", " + second + ", " + wide);
+    EXPECT_EQ(names(*model), (std::vector<std::string>{first, second, wide}));
+    EXPECT_EQ(skype.commands, (std::vector<std::string>{"GET USER " + first + " ONLINESTATUS",
+                                                        "GET USER " + second + " ONLINESTATUS",
+                                                        "GET USER " + wide + " ONLINESTATUS",
+                                                        "GET CURRENTUSERHANDLE"}));
 
-    const std::string fifty(50, 'y');
-    notify("CURRENTUSERHANDLE " + fifty);
-    EXPECT_EQ(std::string(model->currentUser), std::string(49, 'y'));
-    EXPECT_EQ(model->currentUser[49], '\0');
+    notify("USER " + second + " ONLINESTATUS ONLINE");
+    EXPECT_EQ(model->userList[0].status, CONTACT_OFFLINE);
+    EXPECT_EQ(model->userList[1].status, CONTACT_ONLINE);
+    char list[256];
+    std::snprintf(list, sizeof list, "%s", second.c_str());
+    model->setConnectable(1, list);
+    EXPECT_EQ(model->userList[0].connectable[1], 0);
+    EXPECT_EQ(model->userList[1].connectable[1], 1);
+    model->selectUser(second.c_str());
+    EXPECT_EQ(model->selectedIndex, 1);
+    EXPECT_EQ(model->containsUser(first.c_str()), 1);
+    EXPECT_EQ(model->containsUser(std::string(60, 'x').c_str()), 0);
 
-    // 48 ASCII bytes and a three-byte character: the character is not split.
-    const std::string wide = std::string(48, 'z') + "山";
-    notify("USERS " + wide);
-    EXPECT_EQ(std::string(model->userList[0].name), std::string(48, 'z'));
-    // Exactly 49 bytes stay whole.
-    const std::string fits = std::string(46, 'w') + "山";
-    notify("USERS " + fits);
-    EXPECT_EQ(std::string(model->userList[0].name), fits);
+    // The own account, however long, is not a contact.
+    notify("CURRENTUSERHANDLE " + first);
+    EXPECT_EQ(model->currentUser, first);
+    notify("USER " + first + " ONLINESTATUS ONLINE");
+    EXPECT_EQ(model->userList[0].status, CONTACT_OFFLINE);
 }
 
 TEST_F(ModelTest, SetConnectableSetsOneChannelsFlagsAndTellsTheListeners)

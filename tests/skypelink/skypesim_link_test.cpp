@@ -135,7 +135,7 @@ TEST_F(SkypesimLinkTest, AttachesLearnsTheContactsLosesSkypeAndAttachesAgain)
         EXPECT_EQ(names(*model), (std::vector<std::string>{"bob", "carol"}));
         EXPECT_EQ(model->userList[0].status, 2);
         EXPECT_EQ(model->userList[1].status, 1);
-        EXPECT_STREQ(model->currentUser, "alice");
+        EXPECT_EQ(model->currentUser, "alice");
         EXPECT_EQ(hub.statuses, (std::vector<int>{1}));
         EXPECT_EQ(app.statuses, (std::vector<int>{1}));
 
