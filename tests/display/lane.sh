@@ -58,29 +58,35 @@ lane_begin() {
   done
   mkdir -p "$LANE_SHOTS"
   trap lane_cleanup EXIT
-  local n
+  # Lanes start side by side: a number that looked free may be taken by
+  # another lane's Xvfb a moment later, and then ours exits: try the next.
+  local n i
   for n in $(seq "${LANE_FIRST_DISPLAY:-90}" "${LANE_LAST_DISPLAY:-140}"); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-      LANE_DISPLAY=":$n"
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    LANE_XVFB_PID=$!
+    for i in $(seq 1 200); do
+      kill -0 "$LANE_XVFB_PID" 2>/dev/null || break
+      DISPLAY=":$n" xwininfo -root >/dev/null 2>&1 && { LANE_DISPLAY=":$n"; break; }
+      sleep 0.05
+    done
+    # The answer may have come from the other lane's server: ours still runs
+    # a moment later only where the number is its own.
+    [ -n "$LANE_DISPLAY" ] && sleep 0.3
+    if [ -n "$LANE_DISPLAY" ] && kill -0 "$LANE_XVFB_PID" 2>/dev/null; then
       break
     fi
+    kill "$LANE_XVFB_PID" 2>/dev/null
+    LANE_DISPLAY=""
   done
-  [ -n "$LANE_DISPLAY" ] || lane_fail "no free display number"
-  Xvfb "$LANE_DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  LANE_XVFB_PID=$!
+  [ -n "$LANE_DISPLAY" ] || lane_fail "Xvfb did not start on a free display number"
   export DISPLAY="$LANE_DISPLAY"
   unset WAYLAND_DISPLAY QT_QPA_PLATFORM
-  local i
-  for i in $(seq 1 100); do
-    xwininfo -root >/dev/null 2>&1 && break
-    sleep 0.05
-  done
-  xwininfo -root >/dev/null 2>&1 || lane_fail "Xvfb did not start"
   xsetroot_color
   if [ -n "${LANE_WM:-}" ]; then
     "$LANE_WM" >/dev/null 2>&1 &
     LANE_WM_PID=$!
-    for i in $(seq 1 100); do
+    for i in $(seq 1 200); do
       xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
       sleep 0.05
     done
@@ -217,6 +223,21 @@ lane_window_visible() {
 
 lane_shot() {
   import -window root "$LANE_SHOTS/$1.png" 2>/dev/null || lane_log "screenshot $1 failed"
+}
+
+# The visible main window of process <pid> (the lane's program by default):
+# the one with the main window's caption, wider than the tray icon's own
+# small window, which may carry the same name.
+lane_main_window() {
+  local pid=${1:-$LANE_PID} id width
+  for id in $(xdotool search --all --onlyvisible --pid "$pid" --name '^ZorvaneForTcp$' 2>/dev/null); do
+    width=$(xdotool getwindowgeometry --shell "$id" 2>/dev/null | sed -n 's/^WIDTH=//p')
+    if [ -n "$width" ] && [ "$width" -gt 200 ]; then
+      echo "$id"
+      return 0
+    fi
+  done
+  return 1
 }
 
 lane_window_named() {

@@ -29,19 +29,7 @@ printf '[SYSTEM]\r\nAPPMODE=0\r\nENABLEUSER=1\r\n' >"$root/program-bob/ZorvaneFo
 
 lane_start_skypesims "$sim" "$root" "$port"
 
-# The visible top-level window of a process with the main window's caption
-# (the tray icon's own small window may carry the same name).
-window_of() {
-  local id width
-  for id in $(xdotool search --all --onlyvisible --pid "$1" --name '^ZorvaneForTcp$' 2>/dev/null); do
-    width=$(xdotool getwindowgeometry --shell "$id" 2>/dev/null | sed -n 's/^WIDTH=//p')
-    if [ -n "$width" ] && [ "$width" -gt 200 ]; then
-      echo "$id"
-      return 0
-    fi
-  done
-  return 1
-}
+window_of() { lane_main_window "$1"; }
 wait_window() {
   local pid=$1 i
   for i in $(seq 1 50); do

@@ -46,17 +46,7 @@ truth_list() {
     "$TRUTH_LOG"
 }
 
-truth_window() {
-  local id width
-  for id in $(xdotool search --all --onlyvisible --pid "$LANE_PID" --name '^ZorvaneForTcp$' 2>/dev/null); do
-    width=$(xdotool getwindowgeometry --shell "$id" 2>/dev/null | sed -n 's/^WIDTH=//p')
-    if [ -n "$width" ] && [ "$width" -gt 200 ]; then
-      echo "$id"
-      return 0
-    fi
-  done
-  return 1
-}
+truth_window() { lane_main_window "$LANE_PID"; }
 
 truth_shot() {
   local id i
