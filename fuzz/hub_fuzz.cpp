@@ -86,7 +86,8 @@ void checkModels(CZorvaneForTcpCom& hub)
               static_cast<size_t>(model->selectedIndex) < model->userList.size());
     }
     for (const UserEntry& u : model->userList) {
-        check(terminatedWithin(u.name, sizeof u.name));
+        // A whole name as the link gave it: no NUL inside, no longer than its texts.
+        check(u.name.find('\0') == std::string::npos && u.name.size() < 1024);
         check(u.status == 1 || u.status == 2);
     }
     hub.isSelectedUserConnectable();
