@@ -178,7 +178,7 @@ void QK_SOCKETTCP::closeAfterDelivery()
 {
     SOCKET s = sock.load();
     // After the peer's half-close this direction is shut already.
-    if (s != INVALID_SOCKET && (shutdown(s, SD_SEND) == 0 || writeEnded)) {
+    if (s != INVALID_SOCKET && (writeEnded || shutdown(s, SD_SEND) == 0)) {
         u_long left = 0;
         bool readerClosed = false;
         // A quick reader has it all (and the FIN) within a millisecond or two:

@@ -231,33 +231,20 @@ void QK_SKYPESTREAM::intervalTimer()
     if (sendReady == 0)
         return;
 
-    // A link's data waits in its queue while the peer has no room for it;
-    // its control packets (always 40 bytes) need none.
     bool mainSent = false;
-    QK_SOCKETTCP* mainSocket = tcpManager->mainSocket;
-    if (mainSocket != nullptr && mainSocket->toPeer != nullptr) {
-        uint32_t front = mainSocket->toPeer->frontSize();
-        if (front > kHeaderSize && !hasCredit(Link::Main)) {
-            trace("SKIP SEND A2A data: no room at the peer\n");
-        } else if (front != 0 && mainSocket->toPeer->deqEntry(tickBuffer) == 1) {
-            noteAnnouncedPort(tickBuffer);
-            A2aPacketHeader header = readA2aHeader(tickBuffer);
-            if (sendPacket(tickBuffer, header.headerSize + header.payloadSize) != 1)
-                return;   // the link is lost and this stream with it
-            trace("QK_SKYPESTREAM::intervalTimer():Send A2A packet deque port=%d,kind=%d\n", header.port,
-                  header.kind);
-            mainSent = true;
-        }
+    if (takeSendable(Link::Main)) {
+        noteAnnouncedPort(tickBuffer);
+        A2aPacketHeader header = readA2aHeader(tickBuffer);
+        if (sendPacket(tickBuffer, header.headerSize + header.payloadSize) != 1)
+            return;   // the link is lost and this stream with it
+        trace("QK_SKYPESTREAM::intervalTimer():Send A2A packet deque port=%d,kind=%d\n", header.port, header.kind);
+        mainSent = true;
     }
 
-    QK_SOCKETTCP* dataSocket = tcpManager != nullptr ? tcpManager->dataLinkSocket : nullptr;
-    if (dataSocket != nullptr && dataSocket->toPeer != nullptr) {
-        uint32_t front = dataSocket->toPeer->frontSize();
+    if (tcpManager->dataLinkSocket != nullptr) {
         if (peerFlow == 0 && peerMainState == SOCKET_STATE_CONNECTED && peerMainFree <= STREAM_DLINK_GATE_FREE) {
             trace("SKIP SEND A2A data-link data\n");
-        } else if (front > kHeaderSize && !hasCredit(Link::Data)) {
-            trace("SKIP SEND A2A data-link data: no room at the peer\n");
-        } else if (front != 0 && dataSocket->toPeer->deqEntry(tickBuffer) == 1) {
+        } else if (takeSendable(Link::Data)) {
             A2aPacketHeader header = readA2aHeader(tickBuffer);
             if (sendPacket(tickBuffer, header.headerSize + header.payloadSize) != 1)
                 return;
@@ -279,6 +266,23 @@ void QK_SKYPESTREAM::intervalTimer()
     } else if (sendKeepAlive() != 0) {
         idleTicks = 0;
     }
+}
+
+bool QK_SKYPESTREAM::takeSendable(Link link)
+{
+    QK_SOCKETTCP* socket = link == Link::Main ? tcpManager->mainSocket : tcpManager->dataLinkSocket;
+    if (socket == nullptr || socket->toPeer == nullptr)
+        return false;
+    // A link's data waits in its queue while the peer has no room for it;
+    // its control packets (always 40 bytes) need none.
+    if (peerFlow != 0) {
+        uint32_t front = socket->toPeer->frontSize();
+        if (front > kHeaderSize && !hasCredit(link)) {
+            trace("SKIP SEND A2A %s data: no room at the peer\n", link == Link::Main ? "main-link" : "data-link");
+            return false;
+        }
+    }
+    return socket->toPeer->deqEntry(tickBuffer) == 1;
 }
 
 bool QK_SKYPESTREAM::holdsPacket() const { return held.what != Held::What::None; }
@@ -776,7 +780,8 @@ void QK_SKYPESTREAM::repRead(const char* text)
     bytesReceived += header.payloadSize;
     if (tcpManager == nullptr)
         return;
-    tcpManager->setPeerHalfClose(peerFlow);
+    if (peerFlow != 0 && tcpManager->peerHalfClose == 0)
+        tcpManager->setPeerHalfClose(1);   // sockets made later take it from the manager
 
     switch (header.kind) {
     case KIND_NULL:

@@ -160,6 +160,9 @@ private:
               size_t payloadSize, bool split);
     // On each tick: what is held goes on where it now can. 0 when the stream is gone.
     int releaseHeld();
+    // Takes the link's next packet into the tick's buffer, unless it is data
+    // the peer has no room for.
+    bool takeSendable(Link link);
     // Data of the link may be sent: the peer has room beyond the reserve, or
     // it does not report its room.
     bool hasCredit(Link link) const;

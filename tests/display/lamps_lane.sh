@@ -21,7 +21,7 @@ alice_sim=$ALICE_SIM
 printf '[SYSTEM]\r\nAPPMODE=1\r\nOPENWINDOW=0\r\nENABLEPORT1=0\r\nENABLEPORT3=0\r\nENABLEPORT4=0\r\nENABLEPORT5=0\r\n[CLIENT]\r\nHTTPPORT=%s\r\nAUTOCONNECT=1\r\nAUTOCONNECTUSER=bob\r\n' \
   "$local" >"$root/program-alice/ZorvaneForTcp.ini"
 truth_start "$root/program-alice" "$root/desktop-alice"
-truth_wait_file "$root/program-alice/LOG0.log" 'Skype STREAM は bob と' 30 ||
+lane_wait_file "$root/program-alice/LOG0.log" 'Skype STREAM は bob と' 30 ||
   lane_fail "no stream came up: $(cat "$root/program-alice/LOG0.log" 2>/dev/null)"
 
 # Waits until the lamps named read the values given ("1034=1 1035=0").

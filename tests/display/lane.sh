@@ -187,6 +187,31 @@ lane_run() {
   LANE_PID=$!
 }
 
+# Waits until <file> (any process's) has a line matching <regex>.
+lane_wait_file() {
+  local file=$1 pattern=$2 seconds=${3:-30} i
+  for i in $(seq 1 $((seconds * 10))); do
+    grep -Eq -- "$pattern" "$file" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# The lane's program ends by itself within 5 s, with status 0; <what> names
+# the step that should have ended it.
+lane_expect_exit() {
+  local what=$1 i status
+  for i in $(seq 1 50); do
+    kill -0 "$LANE_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$LANE_PID" 2>/dev/null && lane_fail "$what did not end the program"
+  wait "$LANE_PID"
+  status=$?
+  LANE_PID=""
+  [ "$status" -eq 0 ] || lane_fail "the program ended with status $status"
+}
+
 lane_wait_log() {
   local log=$1 pattern=$2 seconds=${3:-10} end
   end=$(( $(date +%s%N) + seconds * 1000000000 ))

@@ -102,11 +102,7 @@ minimise() { # <window> <main, when shown>
 main=""
 wait_for 5 main_window >/dev/null && main=$(main_window)
 [ -n "$main" ] || lane_fail "no main window: $(cat "$log")"
-for i in $(seq 1 300); do
-  grep -q 'Skype STREAM は bob と' "$root/program-alice/LOG0.log" 2>/dev/null && break
-  sleep 0.1
-done
-grep -q 'Skype STREAM は bob と' "$root/program-alice/LOG0.log" 2>/dev/null ||
+lane_wait_file "$root/program-alice/LOG0.log" 'Skype STREAM は bob と' 30 ||
   lane_fail "no stream came up: $(cat "$root/program-alice/LOG0.log" 2>/dev/null)"
 
 # The about box, from the system menu (a right click on the window's background).
@@ -192,13 +188,5 @@ lane_log "exit question minimised with the window hidden: a double click on the 
 
 # Yes ends the program.
 xdotool key Return
-for i in $(seq 1 50); do
-  kill -0 "$LANE_PID" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$LANE_PID" 2>/dev/null && lane_fail "Yes to the exit question did not end the program"
-wait "$LANE_PID"
-status=$?
-LANE_PID=""
-[ "$status" -eq 0 ] || lane_fail "the program ended with status $status"
+lane_expect_exit "Yes to the exit question"
 lane_log "passed; screenshots in $LANE_SHOTS"

@@ -42,13 +42,5 @@ sleep 0.5
 xdotool key Up
 sleep 0.1
 xdotool key Return
-for i in $(seq 1 50); do
-  kill -0 "$LANE_PID" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$LANE_PID" 2>/dev/null && lane_fail "the tray menu's exit did not end the program"
-wait "$LANE_PID"
-status=$?
-LANE_PID=""
-[ "$status" -eq 0 ] || lane_fail "the program ended with status $status"
+lane_expect_exit "the tray menu's exit"
 lane_log "passed; screenshots in $LANE_SHOTS"

@@ -52,13 +52,13 @@ for i in $(seq 1 100); do
 done
 [ "$page" = "through the tunnel" ] || lane_fail "no page through port $open: \"$page\""
 bob_log="$root/program-bob/LOG0.log"
-truth_wait_file "$bob_log" "TCP接続: 127.0.0.1 ポート番号=$web" 10 || lane_fail "the server application did not connect"
+lane_wait_file "$bob_log" "TCP接続: 127.0.0.1 ポート番号=$web" 10 || lane_fail "the server application did not connect"
 
 # The link is cut: bob's skypesim goes away, the streams end at both sides.
 kill "$bob_sim"
 wait "$bob_sim" 2>/dev/null
-truth_wait_file "$alice_log" 'Skype STREAM .*(を切断|をキャンセル)' 30 || lane_fail "alice's streams did not end: $(tail -n 5 "$alice_log")"
-truth_wait_file "$bob_log" 'Skype STREAM .*(を切断|をキャンセル)' 30 || lane_fail "bob's streams did not end: $(tail -n 5 "$bob_log")"
+lane_wait_file "$alice_log" 'Skype STREAM .*(を切断|をキャンセル)' 30 || lane_fail "alice's streams did not end: $(tail -n 5 "$alice_log")"
+lane_wait_file "$bob_log" 'Skype STREAM .*(を切断|をキャンセル)' 30 || lane_fail "bob's streams did not end: $(tail -n 5 "$bob_log")"
 sleep 1
 for port in $held $low; do
   grep -q "TCP切断: ポート番号=$port\$" <(tr -d '\r' <"$alice_log") &&

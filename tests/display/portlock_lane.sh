@@ -51,11 +51,7 @@ LANE_PID=$!
 lane_wait_log "$log" '^open 138 ' 15 || lane_fail "the port dialog did not open: $(cat "$log")"
 
 # The streams come up while the dialog is open.
-for i in $(seq 1 300); do
-  grep -q 'Skype STREAM は bob と' "$root/program-alice/LOG0.log" 2>/dev/null && break
-  sleep 0.1
-done
-grep -q 'Skype STREAM は bob と' "$root/program-alice/LOG0.log" 2>/dev/null ||
+lane_wait_file "$root/program-alice/LOG0.log" 'Skype STREAM は bob と' 30 ||
   lane_fail "no stream came up: $(cat "$root/program-alice/LOG0.log" 2>/dev/null)"
 page=""
 for i in $(seq 1 100); do

@@ -79,16 +79,6 @@ truth_skypesim() {
   lane_fail "skypesim $user did not start"
 }
 
-# Waits until <file> has a line matching <regex>.
-truth_wait_file() {
-  local file=$1 pattern=$2 seconds=${3:-30} i
-  for i in $(seq 1 $((seconds * 10))); do
-    grep -Eq -- "$pattern" "$file" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
 # The lane's start: the tools, the display, and for two sides (alice the
 # client application, bob the server application with the program linked
 # in) a desktop and a program directory each below ROOT; ports from BASE on.
