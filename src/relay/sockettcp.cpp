@@ -583,37 +583,39 @@ QK_SOCKETTCP::RelayEnd QK_SOCKETTCP::relayPass(bool reportFull)
     }
 
     // 2. Towards the TCP connection: the rest of the last packet, else one
-    // packet from the peer.
-    if (!writeEnded) {
-        if (sendOffset < sendLen) {
-            if (!sendTcpData())
-                return RelayEnd::Send;
-        } else if (fromPeer->deqEntry(recvBuf) == 1) {
-            A2aPacketHeader h = readA2aHeader(recvBuf);
-            if (h.kind == KIND_DATA || h.kind == KIND_DLINK_DATA) {
-                uint32_t size = h.payloadSize;
-                if (size > kSlotPayload) {
-                    // Cannot come from a slot; the header is damaged.
-                    trace("PORT%d payloadSize=%u exceeds the queue slot: packet dropped\n", port,
-                          static_cast<unsigned>(size));
-                } else {
-                    sendLen = static_cast<int32_t>(size);
-                    sendOffset = 0;
-                    std::memcpy(packetBuf, recvBuf + A2A_HEADER_SIZE, size);
-                    if (!sendTcpData())
-                        return RelayEnd::Send;
-                }
-            } else if ((h.kind == KIND_CONTROL || h.kind == KIND_DLINK_CONTROL) && h.code == DISCONNECT_REQUEST) {
-                if ((h.flowFlags & A2A_FLOW_HALF_CLOSE) == 0)
-                    return RelayEnd::Peer;
+    // packet from the peer. After the peer's half-close only its end of the
+    // whole connection can still come.
+    if (!writeEnded && sendOffset < sendLen) {
+        if (!sendTcpData())
+            return RelayEnd::Send;
+    } else if (fromPeer->deqEntry(recvBuf) == 1) {
+        A2aPacketHeader h = readA2aHeader(recvBuf);
+        if (h.kind == KIND_DATA || h.kind == KIND_DLINK_DATA) {
+            uint32_t size = h.payloadSize;
+            if (writeEnded) {
+                trace("PORT%d data after the peer's half-close: packet dropped\n", port);
+            } else if (size > kSlotPayload) {
+                // Cannot come from a slot; the header is damaged.
+                trace("PORT%d payloadSize=%u exceeds the queue slot: packet dropped\n", port,
+                      static_cast<unsigned>(size));
+            } else {
+                sendLen = static_cast<int32_t>(size);
+                sendOffset = 0;
+                std::memcpy(packetBuf, recvBuf + A2A_HEADER_SIZE, size);
+                if (!sendTcpData())
+                    return RelayEnd::Send;
+            }
+        } else if ((h.kind == KIND_CONTROL || h.kind == KIND_DLINK_CONTROL) && h.code == DISCONNECT_REQUEST) {
+            if ((h.flowFlags & A2A_FLOW_HALF_CLOSE) == 0)
+                return RelayEnd::Peer;
+            if (!writeEnded) {
                 // The peer's end sends no more: so does this one, after
                 // everything written before.
                 shutdown(sock.load(), SD_SEND);
                 writeEnded = true;
-                takesFromPeer = 0;
-                if (readEnded)
-                    return RelayEnd::Both;
             }
+            if (readEnded)
+                return RelayEnd::Both;
         }
     }
 

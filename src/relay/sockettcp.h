@@ -147,8 +147,8 @@ public:
     // socket (0 when the peer names none).
     std::atomic<uint32_t> connectionId;
     // 1 while the relay still takes packets of the connection from fromPeer:
-    // from the accept or the prepared connect until the direction towards the
-    // local program has ended. Packets that come later have nowhere to go.
+    // from the accept or the prepared connect until the relay ends. Packets
+    // that come later have nowhere to go.
     std::atomic<int32_t> takesFromPeer;
     // Set by the stream: the peer passes half-closes on (its packets carry
     // A2A_FLOW_CREDIT). Otherwise a FIN ends the whole connection.

@@ -738,6 +738,30 @@ TEST_F(SocketTcp, PeersHalfCloseEndsOnlyTheDirectionTowardsTheLocalEnd)
     EXPECT_NE(next, INVALID_SOCKET);
 }
 
+// After the peer's half-close its unmarked DISCONNECT_REQUEST (its end
+// failed) still ends the connection, though the local end still sends.
+TEST_F(SocketTcp, PeersDisconnectAfterItsHalfCloseEndsTheConnection)
+{
+    s_->peerHalfClose = 1;
+    int port = startServer();
+    SOCKET c = connectAndExpectRequest(port);
+    s_->replyState = CONNECT_OK;
+    A2aPacketHeader h = makeA2aHeader();
+    h.kind = KIND_CONTROL;
+    h.code = DISCONNECT_REQUEST;
+    h.flowFlags = A2A_FLOW_HALF_CLOSE;
+    ASSERT_EQ(s_->fromPeer->enqEntry(A2A_HEADER_SIZE, &h), 1);
+    EXPECT_TRUE(readAll(c).empty()); // the FIN
+    EXPECT_EQ(s_->takesFromPeer.load(), 1);
+    putControl(*s_->fromPeer, KIND_CONTROL, DISCONNECT_REQUEST, static_cast<uint16_t>(port));
+    SOCKET next = client(port);
+    ASSERT_NE(next, INVALID_SOCKET);
+    Taken t;
+    while (takePacket(*s_->toPeer, &t, 5s) && t.header.code != CONNECT_REQUEST) {
+    }
+    EXPECT_EQ(t.header.code, CONNECT_REQUEST); // the listener took the next one
+}
+
 // A reader that has sent its FIN, then resets while the last bytes still
 // wait for it: the relay sees the reset at once (the count of unsent bytes
 // stays as it was) and the listener takes the next connection.
