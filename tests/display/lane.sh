@@ -303,4 +303,12 @@ lane_end_program() {
 }
 
 lane_make_root() { LANE_ROOT=$(mktemp -d "/tmp/$1-XXXXXX"); }
+# Below LANE_ROOT a desktop and a program directory for alice and bob.
+lane_make_sides() {
+  local who
+  for who in alice bob; do
+    mkdir -m 700 "$LANE_ROOT/desktop-$who"
+    mkdir "$LANE_ROOT/program-$who"
+  done
+}
 lane_also_end() { LANE_OTHER_PIDS="$LANE_OTHER_PIDS $1"; }

@@ -15,11 +15,9 @@ root=$LANE_ROOT
 server_pid=""
 
 port=$((47300 + RANDOM % 500))
-for who in alice bob; do
-  mkdir -m 700 "$root/desktop-$who"
-  mkdir "$root/program-$who"
-  ln -s "$program" "$root/program-$who/zorvanefortcp"
-done
+lane_make_sides
+ln -s "$program" "$root/program-alice/zorvanefortcp"
+ln -s "$program" "$root/program-bob/zorvanefortcp"
 # alice: client application, started hidden, connects itself to bob; local
 # ports of its own, the FTP channel (port 21) off.
 printf '[SYSTEM]\r\nAPPMODE=1\r\nOPENWINDOW=1\r\nENABLEPORT1=0\r\n[CLIENT]\r\nHTTPPORT=18181\r\nCVSPORT=18182\r\nGENPORT1=18183\r\nGENPORT2=18184\r\nAUTOCONNECT=1\r\nAUTOCONNECTUSER=bob\r\n' \

@@ -17,11 +17,9 @@ lane_begin "$3"
 lane_make_root zorvane-modaltray
 root=$LANE_ROOT
 port=$((47800 + RANDOM % 500))
-for who in alice bob; do
-  mkdir -m 700 "$root/desktop-$who"
-  mkdir "$root/program-$who"
-  ln -s "$program" "$root/program-$who/zorvanefortcp"
-done
+lane_make_sides
+ln -s "$program" "$root/program-alice/zorvanefortcp"
+ln -s "$program" "$root/program-bob/zorvanefortcp"
 # alice: the client application, shown, connecting itself to bob on channel 1.
 printf '[SYSTEM]\r\nAPPMODE=1\r\nOPENWINDOW=0\r\nENABLEPORT1=0\r\nENABLEPORT3=0\r\nENABLEPORT4=0\r\nENABLEPORT5=0\r\n[CLIENT]\r\nHTTPPORT=0\r\nAUTOCONNECT=1\r\nAUTOCONNECTUSER=bob\r\n' \
   >"$root/program-alice/ZorvaneForTcp.ini"

@@ -19,10 +19,7 @@ root=$LANE_ROOT
 
 base=$((20000 + RANDOM % 20000))
 simport=$base web=$((base + 1)) old=$((base + 2)) new=$((base + 3))
-for who in alice bob; do
-  mkdir -m 700 "$root/desktop-$who"
-  mkdir "$root/program-$who"
-done
+lane_make_sides
 ln -s "$program" "$root/program-bob/zorvanefortcp"
 mkdir "$root/web"
 echo "through the tunnel" >"$root/web/page.txt"

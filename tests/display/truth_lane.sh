@@ -83,7 +83,7 @@ truth_skypesim() {
 # client application, bob the server application with the program linked
 # in) a desktop and a program directory each below ROOT; ports from BASE on.
 truth_lane_begin() {
-  local tool who
+  local tool
   TRUTH_HELPER=$(realpath "$1")
   TRUTH_PROGRAM=$(realpath "$2")
   TRUTH_SIM=$(realpath "$3")
@@ -94,10 +94,7 @@ truth_lane_begin() {
   lane_make_root zorvane-truth
   ROOT=$LANE_ROOT
   BASE=$((20000 + RANDOM % 20000))
-  for who in alice bob; do
-    mkdir -m 700 "$ROOT/desktop-$who"
-    mkdir "$ROOT/program-$who"
-  done
+  lane_make_sides
   ln -s "$TRUTH_PROGRAM" "$ROOT/program-bob/zorvanefortcp"
   mkdir "$ROOT/web"
 }
